@@ -1,0 +1,143 @@
+// What the stand-ins need of the machine: a clock, windows that show pixels, events, input
+// state and an audio device. Two implementations: SDL2 (a real window, real sound and real
+// devices) and headless (a virtual clock, scripted input, audio rendered into memory and every
+// presented frame kept for tests). The framework and the programs never see which one runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace backend {
+
+using WindowId = std::uint32_t;  // 0 = no window
+
+struct WindowDesc {
+  std::string title;
+  int left = -1;  // -1: centred
+  int top = -1;
+  int width = 640;
+  int height = 480;
+  bool borderless = false;
+  bool resizable = false;
+  bool visible = true;
+};
+
+enum class EventType {
+  None,
+  Quit,          // the user asked the whole program to end
+  WindowClose,   // the close box of `window`
+  KeyDown,       // `scancode` (SDL scancode numbering), `repeat`, `keymod`
+  KeyUp,
+  TextInput,     // `text` in UTF-8
+  MouseMove,     // `x`, `y` in client coordinates of `window`
+  MouseDown,     // `button`: 1 left, 2 middle, 3 right
+  MouseUp,
+  MouseWheel,    // `y`: +1 per notch away from the user
+  FocusGained,
+  FocusLost,
+  Exposed,
+  MoveSizeBegin,  // the user starts dragging or sizing `window`
+  MoveSizeEnd,
+  DeviceAdded,    // a joystick or pad was plugged in or removed
+  DeviceRemoved,
+};
+
+struct Event {
+  EventType type = EventType::None;
+  WindowId window = 0;
+  int scancode = 0;
+  bool repeat = false;
+  std::uint16_t keymod = 0;  // KMOD_* bits as SDL gives them
+  int x = 0;
+  int y = 0;
+  int button = 0;
+  std::string text;
+};
+
+// Modifier bits, same values as SDL's.
+constexpr std::uint16_t kModLShift = 0x0001, kModRShift = 0x0002, kModLCtrl = 0x0040,
+                        kModRCtrl = 0x0080, kModLAlt = 0x0100, kModRAlt = 0x0200;
+
+struct MouseState {
+  int x = 0, y = 0;            // client coordinates of the focused window
+  int dx = 0, dy = 0, wheel = 0;  // motion since the previous ReadMouseMotion
+  std::uint32_t buttons = 0;   // bit 0 left, bit 1 right, bit 2 middle
+};
+
+struct JoystickInfo {
+  std::string name;
+  std::uint32_t instance = 0;  // stable id while plugged in
+  int axes = 0, buttons = 0, hats = 0;
+};
+
+struct JoystickState {
+  std::vector<std::int16_t> axes;  // -32768..32767
+  std::vector<std::uint8_t> buttons;
+  std::vector<std::uint8_t> hats;  // SDL hat bits: 1 up, 2 right, 4 down, 8 left
+};
+
+// The mixer that feeds an audio device: called with the device locked, from the audio thread
+// (SDL) or from the virtual clock (headless). Fills `frames` interleaved stereo frames.
+using AudioRenderFn = std::function<void(std::int16_t* out, int frames)>;
+
+class AudioDevice {
+ public:
+  virtual ~AudioDevice() = default;
+  virtual int Rate() const = 0;  // frames per second
+  // Lock against the render callback while the window's thread changes what is mixed.
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+  // Frames that have left the speaker so far: what was handed to the device minus what is
+  // still queued in it. Music positions are computed from this, never from the wall clock.
+  virtual std::uint64_t FramesPlayed() const = 0;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // The backend in use; made on first use from the environment: MORVANE_BACKEND=headless gives
+  // the headless one, anything else SDL2.
+  static Backend& Current();
+  // Replaces the backend in use (tests); the previous one is destroyed.
+  static void Install(std::unique_ptr<Backend> backend);
+  static bool Installed();
+
+  virtual bool IsHeadless() const = 0;
+
+  // Clock: milliseconds since an arbitrary start, wrapping at 2^32 like the system timer.
+  virtual std::uint32_t Milliseconds() = 0;
+  virtual void Sleep(std::uint32_t ms) = 0;
+
+  // Windows. The client area is what Present shows.
+  virtual WindowId CreateWindow(const WindowDesc& desc) = 0;
+  virtual void DestroyWindow(WindowId w) = 0;
+  virtual void SetWindowTitle(WindowId w, const std::string& title) = 0;
+  virtual void SetWindowBounds(WindowId w, int left, int top, int width, int height) = 0;
+  virtual void GetWindowBounds(WindowId w, int& left, int& top, int& width, int& height) = 0;
+  virtual void ShowWindow(WindowId w, bool visible) = 0;
+  virtual bool HasFocus(WindowId w) = 0;
+  // Shows a whole client image of 32-bit pixels 0x00RRGGBB, `pitch` bytes per row.
+  virtual void Present(WindowId w, const std::uint32_t* pixels, int width, int height, int pitch) = 0;
+  // The one wait for the display's refresh; headless returns at once.
+  virtual void WaitForVerticalBlank() = 0;
+
+  // Events: PollEvent takes one if any is pending; WaitEvent blocks up to timeoutMs (-1: for
+  // ever) for one. Headless WaitEvent advances the virtual clock instead of blocking.
+  virtual bool PollEvent(Event& e) = 0;
+  virtual bool WaitEvent(Event& e, int timeoutMs) = 0;
+
+  // Input state as of the last event pumped.
+  virtual const std::uint8_t* KeyboardState() = 0;  // indexed by SDL scancode, 512 entries
+  virtual MouseState ReadMouse() = 0;               // clears the accumulated motion
+  virtual std::vector<JoystickInfo> Joysticks() = 0;
+  virtual bool ReadJoystick(std::uint32_t instance, JoystickState& state) = 0;
+
+  // Audio: one device, opened once, shared by every sound and the music.
+  virtual std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) = 0;
+};
+
+}  // namespace backend
