@@ -71,6 +71,7 @@ struct JoystickInfo {
   std::string name;
   std::uint32_t instance = 0;  // stable id while plugged in
   int axes = 0, buttons = 0, hats = 0;
+  bool forceFeedback = false;  // the device can play force-feedback effects (rumble)
 };
 
 struct JoystickState {
