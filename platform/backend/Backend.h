@@ -4,6 +4,7 @@
 // presented frame kept for tests). The framework and the programs never see which one runs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -139,6 +140,16 @@ class Backend {
 
   // Audio: one device, opened once, shared by every sound and the music.
   virtual std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) = 0;
+
+  // Distinct for every backend made in this process: long-lived users of the audio device (the
+  // sound mixer) see from it that a test has installed another backend and open it again.
+  const std::uint64_t Serial = NextSerial();
+
+ private:
+  static std::uint64_t NextSerial() {
+    static std::atomic<std::uint64_t> next{0};
+    return ++next;
+  }
 };
 
 }  // namespace backend
