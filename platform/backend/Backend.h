@@ -28,22 +28,24 @@ struct WindowDesc {
 
 enum class EventType {
   None,
-  Quit,          // the user asked the whole program to end
-  WindowClose,   // the close box of `window`
-  KeyDown,       // `scancode` (SDL scancode numbering), `repeat`, `keymod`
+  Quit,         // the user asked the whole program to end
+  WindowClose,  // the close box of `window`
+  KeyDown,      // `scancode` (SDL scancode numbering), `repeat`, `keymod`
   KeyUp,
-  TextInput,     // `text` in UTF-8
-  MouseMove,     // `x`, `y` in client coordinates of `window`
-  MouseDown,     // `button`: 1 left, 2 middle, 3 right
+  TextInput,  // `text` in UTF-8
+  MouseMove,  // `x`, `y` in client coordinates of `window`
+  MouseDown,  // `button`: 1 left, 2 middle, 3 right
   MouseUp,
-  MouseWheel,    // `y`: +1 per notch away from the user
+  MouseWheel,  // `y`: +1 per notch away from the user
   FocusGained,
   FocusLost,
   Exposed,
   MoveSizeBegin,  // the user starts dragging or sizing `window`
   MoveSizeEnd,
-  DeviceAdded,    // a joystick or pad was plugged in or removed
+  DeviceAdded,  // a joystick or pad was plugged in or removed
   DeviceRemoved,
+  Minimized,  // the window manager minimised or restored `window`
+  Restored,
 };
 
 struct Event {
@@ -55,6 +57,7 @@ struct Event {
   int x = 0;
   int y = 0;
   int button = 0;
+  std::uint32_t device = 0;  // DeviceAdded / DeviceRemoved: the joystick's instance id
   std::string text;
 };
 
@@ -63,9 +66,9 @@ constexpr std::uint16_t kModLShift = 0x0001, kModRShift = 0x0002, kModLCtrl = 0x
                         kModRCtrl = 0x0080, kModLAlt = 0x0100, kModRAlt = 0x0200;
 
 struct MouseState {
-  int x = 0, y = 0;            // client coordinates of the focused window
+  int x = 0, y = 0;               // client coordinates of the focused window
   int dx = 0, dy = 0, wheel = 0;  // motion since the previous ReadMouseMotion
-  std::uint32_t buttons = 0;   // bit 0 left, bit 1 right, bit 2 middle
+  std::uint32_t buttons = 0;      // bit 0 left, bit 1 right, bit 2 middle
 };
 
 struct JoystickInfo {
@@ -114,7 +117,9 @@ class Backend {
   virtual std::uint32_t Milliseconds() = 0;
   virtual void Sleep(std::uint32_t ms) = 0;
 
-  // Windows. The client area is what Present shows.
+  // Windows. The client area is what Present shows. Positions and sizes here are those of the
+  // client area in screen coordinates; window frames are the forms layer's business.
+  virtual void ScreenSize(int& width, int& height) = 0;
   virtual WindowId CreateWindow(const WindowDesc& desc) = 0;
   virtual void DestroyWindow(WindowId w) = 0;
   virtual void SetWindowTitle(WindowId w, const std::string& title) = 0;
@@ -122,19 +127,29 @@ class Backend {
   virtual void GetWindowBounds(WindowId w, int& left, int& top, int& width, int& height) = 0;
   virtual void ShowWindow(WindowId w, bool visible) = 0;
   virtual bool HasFocus(WindowId w) = 0;
+  virtual void FocusWindow(WindowId w) = 0;
+  virtual void MinimizeWindow(WindowId w) = 0;
+  virtual void RestoreWindow(WindowId w) = 0;
+  virtual bool IsMinimized(WindowId w) = 0;
   // Shows a whole client image of 32-bit pixels 0x00RRGGBB, `pitch` bytes per row.
-  virtual void Present(WindowId w, const std::uint32_t* pixels, int width, int height, int pitch) = 0;
+  virtual void Present(WindowId w, const std::uint32_t* pixels, int width, int height,
+                       int pitch) = 0;
   // The one wait for the display's refresh; headless returns at once.
   virtual void WaitForVerticalBlank() = 0;
 
   // Events: PollEvent takes one if any is pending; WaitEvent blocks up to timeoutMs (-1: for
-  // ever) for one. Headless WaitEvent advances the virtual clock instead of blocking.
+  // ever) for one. Headless WaitEvent advances the virtual clock instead of blocking: up to the
+  // next scheduled event, or by the whole timeout; with nothing scheduled and no timeout it
+  // returns false at once, since nothing could ever arrive.
   virtual bool PollEvent(Event& e) = 0;
   virtual bool WaitEvent(Event& e, int timeoutMs) = 0;
 
   // Input state as of the last event pumped.
   virtual const std::uint8_t* KeyboardState() = 0;  // indexed by SDL scancode, 512 entries
   virtual MouseState ReadMouse() = 0;               // clears the accumulated motion
+  // The pointer in screen coordinates and the buttons (bits as in MouseState); leaves the
+  // motion that ReadMouse accumulates alone.
+  virtual void GlobalMouse(int& x, int& y, std::uint32_t& buttons) = 0;
   virtual std::vector<JoystickInfo> Joysticks() = 0;
   virtual bool ReadJoystick(std::uint32_t instance, JoystickState& state) = 0;
 

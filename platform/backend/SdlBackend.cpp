@@ -1,0 +1,561 @@
+#include "platform/backend/SdlBackend.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace backend {
+
+namespace {
+
+constexpr int kAudioRate = 44100;
+constexpr int kAudioFrames = 512;  // about 11.6 ms per buffer keeps the latency near 20 ms
+// SDL reports no drag of the window frame; a burst of moves the user made is taken as one drag
+// that ends when the window has stood still this long.
+constexpr auto kDragQuiet = std::chrono::milliseconds(300);
+constexpr auto kOwnMoveGrace = std::chrono::milliseconds(500);
+
+// Frames handed to the device, minus what is still waiting in it: when the callback has just
+// filled a buffer, the one before has just finished playing; in between the sound moves on in
+// real time, never past what was handed over.
+class PlayClock {
+ public:
+  void Handed(std::uint64_t frames) {
+    handed_ += frames;
+    at_ = std::chrono::steady_clock::now();
+    chunk_ = frames;
+  }
+  std::uint64_t Played(int rate) {
+    if (handed_ == 0) return reported_;
+    const auto since = std::chrono::steady_clock::now() - at_;
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+    const std::uint64_t base = handed_ > chunk_ ? handed_ - chunk_ : 0;
+    std::uint64_t p =
+        base + static_cast<std::uint64_t>(std::max<long long>(us, 0)) * rate / 1000000;
+    p = std::min(p, handed_);
+    reported_ = std::max(reported_, p);  // never runs backwards
+    return reported_;
+  }
+
+ private:
+  std::uint64_t handed_ = 0, chunk_ = 0, reported_ = 0;
+  std::chrono::steady_clock::time_point at_;
+};
+
+class SdlAudioDevice : public AudioDevice {
+ public:
+  SdlAudioDevice(AudioRenderFn render) : render_(std::move(render)) {}
+  ~SdlAudioDevice() override {
+    if (id_ != 0) SDL_CloseAudioDevice(id_);
+  }
+  bool Open() {
+    SDL_AudioSpec want{}, have{};
+    want.freq = kAudioRate;
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = kAudioFrames;
+    want.callback = &SdlAudioDevice::Callback;
+    want.userdata = this;
+    // No changes allowed: SDL converts to whatever the hardware wants.
+    id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (id_ == 0) return false;
+    SDL_PauseAudioDevice(id_, 0);
+    return true;
+  }
+  int Rate() const override { return kAudioRate; }
+  void Lock() override { SDL_LockAudioDevice(id_); }
+  void Unlock() override { SDL_UnlockAudioDevice(id_); }
+  std::uint64_t FramesPlayed() const override {
+    SDL_LockAudioDevice(id_);  // SDL's device lock is recursive
+    std::uint64_t p = clock_.Played(kAudioRate);
+    SDL_UnlockAudioDevice(id_);
+    return p;
+  }
+
+ private:
+  static void Callback(void* self, Uint8* stream, int len) {
+    auto* dev = static_cast<SdlAudioDevice*>(self);
+    std::memset(stream, 0, static_cast<std::size_t>(len));
+    const int frames = len / 4;
+    if (dev->render_) dev->render_(reinterpret_cast<std::int16_t*>(stream), frames);
+    dev->clock_.Handed(static_cast<std::uint64_t>(frames));
+  }
+  AudioRenderFn render_;
+  SDL_AudioDeviceID id_ = 0;
+  mutable PlayClock clock_;
+};
+
+// Without a sound device the program still needs music positions that move: render into
+// nowhere at the speed a device would take the frames.
+class NullAudioDevice : public AudioDevice {
+ public:
+  explicit NullAudioDevice(AudioRenderFn render) : render_(std::move(render)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~NullAudioDevice() override {
+    {
+      std::lock_guard<std::mutex> lock(stopMutex_);
+      stop_ = true;
+    }
+    stopCv_.notify_all();
+    thread_.join();
+  }
+  int Rate() const override { return kAudioRate; }
+  void Lock() override { mutex_.lock(); }
+  void Unlock() override { mutex_.unlock(); }
+  std::uint64_t FramesPlayed() const override {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return clock_.Played(kAudioRate);
+  }
+
+ private:
+  void Run() {
+    std::vector<std::int16_t> scratch(kAudioFrames * 2);
+    auto next = std::chrono::steady_clock::now();
+    const auto period = std::chrono::microseconds(1000000LL * kAudioFrames / kAudioRate);
+    std::unique_lock<std::mutex> stopLock(stopMutex_);
+    while (!stop_) {
+      stopLock.unlock();
+      {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::fill(scratch.begin(), scratch.end(), 0);
+        if (render_) render_(scratch.data(), kAudioFrames);
+        clock_.Handed(kAudioFrames);
+      }
+      next += period;
+      stopLock.lock();
+      stopCv_.wait_until(stopLock, next, [this] { return stop_; });
+    }
+  }
+  AudioRenderFn render_;
+  mutable std::recursive_mutex mutex_;
+  mutable PlayClock clock_;
+  std::mutex stopMutex_;
+  std::condition_variable stopCv_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+SdlBackend::SdlBackend() : start_(Clock::now()) {
+  // Our close box handling decides when the program ends, not SDL.
+  SDL_SetHint("SDL_QUIT_ON_LAST_WINDOW_CLOSE", "0");
+  SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
+    throw Exception(std::string("The display cannot be opened (") + SDL_GetError() + ")");
+  // Without joystick support the program still runs, with keyboard and mouse.
+  SDL_InitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+SdlBackend::~SdlBackend() {
+  for (auto& [id, js] : joysticks_) SDL_JoystickClose(js);
+  for (auto& [id, w] : windows_) {
+    if (w.texture) SDL_DestroyTexture(w.texture);
+    if (w.renderer) SDL_DestroyRenderer(w.renderer);
+    SDL_DestroyWindow(w.window);
+  }
+  SDL_Quit();
+}
+
+std::uint32_t SdlBackend::Milliseconds() {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_);
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms.count()));
+}
+
+void SdlBackend::Sleep(std::uint32_t ms) {
+  if (ms == 0)
+    std::this_thread::yield();
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SdlBackend::ScreenSize(int& width, int& height) {
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    width = mode.w;
+    height = mode.h;
+  } else {
+    width = 1024;
+    height = 768;
+  }
+}
+
+SdlBackend::Window* SdlBackend::Find(WindowId w) {
+  auto it = windows_.find(w);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+WindowId SdlBackend::CreateWindow(const WindowDesc& desc) {
+  Uint32 flags = desc.visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+  if (desc.borderless) flags |= SDL_WINDOW_BORDERLESS;
+  if (desc.resizable) flags |= SDL_WINDOW_RESIZABLE;
+  const int x = desc.left >= 0 ? desc.left : static_cast<int>(SDL_WINDOWPOS_CENTERED);
+  const int y = desc.top >= 0 ? desc.top : static_cast<int>(SDL_WINDOWPOS_CENTERED);
+  SDL_Window* sw = SDL_CreateWindow(desc.title.c_str(), x, y, std::max(desc.width, 1),
+                                    std::max(desc.height, 1), flags);
+  if (!sw) throw Exception(std::string("The window cannot be made (") + SDL_GetError() + ")");
+  SDL_Renderer* r = SDL_CreateRenderer(sw, -1, SDL_RENDERER_ACCELERATED);
+  if (!r) r = SDL_CreateRenderer(sw, -1, SDL_RENDERER_SOFTWARE);
+  if (!r) {
+    std::string why = SDL_GetError();
+    SDL_DestroyWindow(sw);
+    throw Exception("The window cannot be made (" + why + ")");
+  }
+  const WindowId id = SDL_GetWindowID(sw);
+  Window& w = windows_[id];
+  w.window = sw;
+  w.renderer = r;
+  w.ignoreMovesUntil = Clock::now() + kOwnMoveGrace;
+  return id;
+}
+
+void SdlBackend::DestroyWindow(WindowId id) {
+  auto it = windows_.find(id);
+  if (it == windows_.end()) return;
+  if (it->second.texture) SDL_DestroyTexture(it->second.texture);
+  SDL_DestroyRenderer(it->second.renderer);
+  SDL_DestroyWindow(it->second.window);
+  windows_.erase(it);
+  std::erase_if(synthesised_, [id](const Event& e) { return e.window == id; });
+}
+
+void SdlBackend::SetWindowTitle(WindowId id, const std::string& title) {
+  if (Window* w = Find(id)) SDL_SetWindowTitle(w->window, title.c_str());
+}
+
+void SdlBackend::SetWindowBounds(WindowId id, int left, int top, int width, int height) {
+  Window* w = Find(id);
+  if (!w) return;
+  w->ignoreMovesUntil = Clock::now() + kOwnMoveGrace;
+  SDL_SetWindowPosition(w->window, left, top);
+  SDL_SetWindowSize(w->window, std::max(width, 1), std::max(height, 1));
+}
+
+void SdlBackend::GetWindowBounds(WindowId id, int& left, int& top, int& width, int& height) {
+  Window* w = Find(id);
+  if (!w) {
+    left = top = width = height = 0;
+    return;
+  }
+  SDL_GetWindowPosition(w->window, &left, &top);
+  SDL_GetWindowSize(w->window, &width, &height);
+}
+
+void SdlBackend::ShowWindow(WindowId id, bool visible) {
+  Window* w = Find(id);
+  if (!w) return;
+  w->ignoreMovesUntil = Clock::now() + kOwnMoveGrace;
+  if (visible)
+    SDL_ShowWindow(w->window);
+  else
+    SDL_HideWindow(w->window);
+}
+
+bool SdlBackend::HasFocus(WindowId id) {
+  Window* w = Find(id);
+  return w && (SDL_GetWindowFlags(w->window) & SDL_WINDOW_INPUT_FOCUS) != 0;
+}
+
+void SdlBackend::FocusWindow(WindowId id) {
+  if (Window* w = Find(id)) SDL_RaiseWindow(w->window);
+}
+
+void SdlBackend::MinimizeWindow(WindowId id) {
+  if (Window* w = Find(id)) SDL_MinimizeWindow(w->window);
+}
+
+void SdlBackend::RestoreWindow(WindowId id) {
+  if (Window* w = Find(id)) SDL_RestoreWindow(w->window);
+}
+
+bool SdlBackend::IsMinimized(WindowId id) {
+  Window* w = Find(id);
+  return w && (SDL_GetWindowFlags(w->window) & SDL_WINDOW_MINIMIZED) != 0;
+}
+
+void SdlBackend::Present(WindowId id, const std::uint32_t* pixels, int width, int height,
+                         int pitch) {
+  Window* w = Find(id);
+  if (!w || !pixels || width <= 0 || height <= 0) return;
+  if (!w->texture || w->texWidth != width || w->texHeight != height) {
+    if (w->texture) SDL_DestroyTexture(w->texture);
+    // 0x00RRGGBB words: SDL's 32-bit RGB with an unused top byte.
+    w->texture = SDL_CreateTexture(w->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                   width, height);
+    if (!w->texture) return;
+    w->texWidth = width;
+    w->texHeight = height;
+  }
+  SDL_UpdateTexture(w->texture, nullptr, pixels, pitch);
+  Redraw(*w);
+}
+
+void SdlBackend::Redraw(Window& w) {
+  SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(w.renderer);
+  if (w.texture) {
+    // The client image is shown pixel for pixel from the top-left corner, never scaled.
+    SDL_Rect dst{0, 0, w.texWidth, w.texHeight};
+    SDL_RenderCopy(w.renderer, w.texture, nullptr, &dst);
+  }
+  SDL_RenderPresent(w.renderer);
+}
+
+void SdlBackend::WaitForVerticalBlank() {
+  // SDL offers no wait for the retrace itself; wait for the next tick of the display's refresh
+  // on a grid laid from the backend's start. Present never waits, so this is the only wait.
+  int hz = 60;
+  SDL_DisplayMode mode;
+  if (!windows_.empty()) {
+    int index = SDL_GetWindowDisplayIndex(windows_.begin()->second.window);
+    if (index >= 0 && SDL_GetCurrentDisplayMode(index, &mode) == 0 && mode.refresh_rate > 0)
+      hz = mode.refresh_rate;
+  } else if (SDL_GetCurrentDisplayMode(0, &mode) == 0 && mode.refresh_rate > 0) {
+    hz = mode.refresh_rate;
+  }
+  const auto period = std::chrono::nanoseconds(1000000000LL / hz);
+  const auto since = Clock::now() - start_;
+  const auto ticks = since / period + 1;
+  std::this_thread::sleep_until(start_ + ticks * period);
+}
+
+void SdlBackend::NoteMove(WindowId id) {
+  Window* w = Find(id);
+  if (!w) return;
+  const auto now = Clock::now();
+  if (now < w->ignoreMovesUntil) return;
+  if (!w->dragging) {
+    w->dragging = true;
+    Event e;
+    e.type = EventType::MoveSizeBegin;
+    e.window = id;
+    synthesised_.push_back(e);
+  }
+  w->dragQuietUntil = now + kDragQuiet;
+}
+
+bool SdlBackend::TakeSynthesised(Event& e) {
+  const auto now = Clock::now();
+  for (auto& [id, w] : windows_) {
+    if (w.dragging && now >= w.dragQuietUntil) {
+      w.dragging = false;
+      Event end;
+      end.type = EventType::MoveSizeEnd;
+      end.window = id;
+      synthesised_.push_back(end);
+    }
+  }
+  if (synthesised_.empty()) return false;
+  e = std::move(synthesised_.front());
+  synthesised_.pop_front();
+  return true;
+}
+
+bool SdlBackend::Translate(const SDL_Event& se, Event& e) {
+  e = Event{};
+  switch (se.type) {
+    case SDL_QUIT:
+      e.type = EventType::Quit;
+      return true;
+    case SDL_WINDOWEVENT:
+      e.window = se.window.windowID;
+      switch (se.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          e.type = EventType::WindowClose;
+          return true;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+          e.type = EventType::FocusGained;
+          return true;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          e.type = EventType::FocusLost;
+          return true;
+        case SDL_WINDOWEVENT_EXPOSED:
+          // Show the last image again at once; the program hears of it as well.
+          if (Window* w = Find(e.window)) Redraw(*w);
+          e.type = EventType::Exposed;
+          return true;
+        case SDL_WINDOWEVENT_MINIMIZED:
+          e.type = EventType::Minimized;
+          return true;
+        case SDL_WINDOWEVENT_RESTORED:
+          e.type = EventType::Restored;
+          return true;
+        case SDL_WINDOWEVENT_MOVED:
+        case SDL_WINDOWEVENT_RESIZED:
+          NoteMove(e.window);
+          return false;
+        default:
+          return false;
+      }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      e.type = se.type == SDL_KEYDOWN ? EventType::KeyDown : EventType::KeyUp;
+      e.window = se.key.windowID;
+      e.scancode = se.key.keysym.scancode;
+      e.repeat = se.key.repeat != 0;
+      e.keymod = se.key.keysym.mod;
+      return true;
+    case SDL_TEXTINPUT:
+      e.type = EventType::TextInput;
+      e.window = se.text.windowID;
+      e.text = se.text.text;
+      return true;
+    case SDL_MOUSEMOTION:
+      e.type = EventType::MouseMove;
+      e.window = se.motion.windowID;
+      e.x = se.motion.x;
+      e.y = se.motion.y;
+      accDx_ += se.motion.xrel;
+      accDy_ += se.motion.yrel;
+      return true;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      e.type = se.type == SDL_MOUSEBUTTONDOWN ? EventType::MouseDown : EventType::MouseUp;
+      e.window = se.button.windowID;
+      e.button = se.button.button;
+      e.x = se.button.x;
+      e.y = se.button.y;
+      return true;
+    case SDL_MOUSEWHEEL:
+      e.type = EventType::MouseWheel;
+      e.window = se.wheel.windowID;
+      e.y = se.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -se.wheel.y : se.wheel.y;
+      accWheel_ += e.y;
+      return true;
+    case SDL_JOYDEVICEADDED: {
+      SDL_Joystick* js = SDL_JoystickOpen(se.jdevice.which);
+      if (!js) return false;
+      const auto instance = static_cast<std::uint32_t>(SDL_JoystickInstanceID(js));
+      if (joysticks_.count(instance)) {
+        SDL_JoystickClose(js);
+        return false;
+      }
+      joysticks_[instance] = js;
+      e.type = EventType::DeviceAdded;
+      e.device = instance;
+      return true;
+    }
+    case SDL_JOYDEVICEREMOVED: {
+      const auto instance = static_cast<std::uint32_t>(se.jdevice.which);
+      auto it = joysticks_.find(instance);
+      if (it == joysticks_.end()) return false;
+      SDL_JoystickClose(it->second);
+      joysticks_.erase(it);
+      e.type = EventType::DeviceRemoved;
+      e.device = instance;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool SdlBackend::PollEvent(Event& e) {
+  SDL_Event se;
+  while (SDL_PollEvent(&se)) {
+    if (Translate(se, e)) return true;
+  }
+  return TakeSynthesised(e);
+}
+
+bool SdlBackend::WaitEvent(Event& e, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (;;) {
+    if (PollEvent(e)) return true;
+    const auto now = Clock::now();
+    if (timeoutMs >= 0 && now >= deadline) return false;
+    // Wake up in time to end a drag that has gone quiet.
+    auto until = timeoutMs >= 0 ? deadline : Clock::time_point::max();
+    for (auto& [id, w] : windows_)
+      if (w.dragging) until = std::min(until, w.dragQuietUntil);
+    SDL_Event se;
+    int got;
+    if (until == Clock::time_point::max()) {
+      got = SDL_WaitEvent(&se);
+    } else {
+      auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+      got = SDL_WaitEventTimeout(&se, static_cast<int>(std::clamp<long long>(ms, 1, 1 << 30)));
+    }
+    if (got && Translate(se, e)) return true;
+  }
+}
+
+const std::uint8_t* SdlBackend::KeyboardState() {
+  // SDL keeps this array current as events are pumped; it has SDL_NUM_SCANCODES (512) entries.
+  return SDL_GetKeyboardState(nullptr);
+}
+
+MouseState SdlBackend::ReadMouse() {
+  MouseState m;
+  const Uint32 b = SDL_GetMouseState(&m.x, &m.y);
+  if (b & SDL_BUTTON(SDL_BUTTON_LEFT)) m.buttons |= 1;
+  if (b & SDL_BUTTON(SDL_BUTTON_RIGHT)) m.buttons |= 2;
+  if (b & SDL_BUTTON(SDL_BUTTON_MIDDLE)) m.buttons |= 4;
+  m.dx = accDx_;
+  m.dy = accDy_;
+  m.wheel = accWheel_;
+  accDx_ = accDy_ = accWheel_ = 0;
+  return m;
+}
+
+void SdlBackend::GlobalMouse(int& x, int& y, std::uint32_t& buttons) {
+  const Uint32 b = SDL_GetGlobalMouseState(&x, &y);
+  buttons = 0;
+  if (b & SDL_BUTTON(SDL_BUTTON_LEFT)) buttons |= 1;
+  if (b & SDL_BUTTON(SDL_BUTTON_RIGHT)) buttons |= 2;
+  if (b & SDL_BUTTON(SDL_BUTTON_MIDDLE)) buttons |= 4;
+}
+
+std::vector<JoystickInfo> SdlBackend::Joysticks() {
+  std::vector<JoystickInfo> out;
+  for (auto& [instance, js] : joysticks_) {
+    JoystickInfo info;
+    const char* name = SDL_JoystickName(js);
+    info.name = name ? name : "";
+    info.instance = instance;
+    info.axes = std::max(SDL_JoystickNumAxes(js), 0);
+    info.buttons = std::max(SDL_JoystickNumButtons(js), 0);
+    info.hats = std::max(SDL_JoystickNumHats(js), 0);
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+bool SdlBackend::ReadJoystick(std::uint32_t instance, JoystickState& state) {
+  auto it = joysticks_.find(instance);
+  if (it == joysticks_.end() || !SDL_JoystickGetAttached(it->second)) return false;
+  SDL_Joystick* js = it->second;
+  state.axes.resize(static_cast<std::size_t>(std::max(SDL_JoystickNumAxes(js), 0)));
+  for (std::size_t i = 0; i < state.axes.size(); ++i)
+    state.axes[i] = SDL_JoystickGetAxis(js, static_cast<int>(i));
+  state.buttons.resize(static_cast<std::size_t>(std::max(SDL_JoystickNumButtons(js), 0)));
+  for (std::size_t i = 0; i < state.buttons.size(); ++i)
+    state.buttons[i] = SDL_JoystickGetButton(js, static_cast<int>(i));
+  state.hats.resize(static_cast<std::size_t>(std::max(SDL_JoystickNumHats(js), 0)));
+  for (std::size_t i = 0; i < state.hats.size(); ++i)
+    state.hats[i] = SDL_JoystickGetHat(js, static_cast<int>(i));
+  return true;
+}
+
+std::shared_ptr<AudioDevice> SdlBackend::OpenAudio(AudioRenderFn render) {
+  if (!audio_.expired()) throw Exception("The audio device is already open");
+  std::shared_ptr<AudioDevice> dev;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+    auto real = std::make_shared<SdlAudioDevice>(render);
+    if (real->Open()) dev = real;
+  }
+  if (!dev) dev = std::make_shared<NullAudioDevice>(std::move(render));
+  audio_ = dev;
+  return dev;
+}
+
+}  // namespace backend
