@@ -87,6 +87,7 @@ void SoundMixer::Pump() {
 }
 
 void SoundMixer::AddSource(StreamSource* source) {
+  EnsureDevice();
   std::lock_guard<std::recursive_mutex> g(mutex_);
   if (std::find(sources_.begin(), sources_.end(), source) == sources_.end())
     sources_.push_back(source);
@@ -116,11 +117,17 @@ void SoundMixer::AddFocus(const std::shared_ptr<FocusState>& focus) {
 }
 
 std::uint64_t SoundMixer::FramesPlayed() {
-  std::lock_guard<std::recursive_mutex> g(mutex_);
-  if (device_) return device_->FramesPlayed();
-  if (nullDevice_ && backend_ != nullptr)
-    return std::uint64_t(backend_->Milliseconds() - nullStartMs_) * kMixRate / 1000;
-  return framesMixed_;
+  EnsureDevice();
+  std::shared_ptr<backend::AudioDevice> dev;
+  {
+    std::lock_guard<std::recursive_mutex> g(mutex_);
+    if (nullDevice_ && backend_ != nullptr)
+      return std::uint64_t(backend_->Milliseconds() - nullStartMs_) * kMixRate / 1000;
+    if (!device_) return framesMixed_;
+    dev = device_;
+  }
+  // The device takes its own lock, which its thread holds while it waits for ours.
+  return dev->FramesPlayed();
 }
 
 std::uint64_t SoundMixer::FramesMixed() { return framesMixed_; }

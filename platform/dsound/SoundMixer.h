@@ -85,7 +85,8 @@ class SoundMixer {
   void RemoveSource(StreamSource* source);
 
   // Frames that have left the speaker since the device was opened, and frames mixed so far
-  // (handed to the device). Both restart at 0 when the device is opened again.
+  // (handed to the device). Both restart at 0 when the device is opened again. Called on the
+  // window's thread.
   std::uint64_t FramesPlayed();
   std::uint64_t FramesMixed();
   int Rate() const { return kMixRate; }
