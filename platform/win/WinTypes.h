@@ -37,6 +37,7 @@ inline bool FAILED(HRESULT hr) { return hr < 0; }
 using HWND = std::uintptr_t;
 using HANDLE = void*;
 using HMODULE = void*;
+using HINSTANCE = HMODULE;
 
 struct GUID {
   std::uint32_t Data1;
