@@ -9,6 +9,7 @@
 
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/dinput/DInput.h"
+#include "platform/win/Libraries.h"
 
 namespace {
 
@@ -430,3 +431,13 @@ TEST(DInputEnum, ClassesForceFeedbackAndStop) {
 }
 
 }  // namespace
+
+TEST(DirectInputCreate, ExportedByLibraryName) {
+  for (const char* lib : {"DInput8.dll", "dinput.DLL"}) {
+    HMODULE m = LoadLibrary(lib);
+    ASSERT_NE(m, nullptr) << lib;
+    EXPECT_EQ(GetProcAddress(m, "DirectInput8Create"),
+              reinterpret_cast<FARPROC>(&DirectInput8Create));
+    FreeLibrary(m);
+  }
+}
