@@ -1,0 +1,61 @@
+// Writes everything the programs load that is not code: boss pictures, charts and music, and the
+// stored forms of both main windows with their pictures and sounds. Deterministic: the same
+// generator always writes the same bytes. Usage: morvane_assets <output folder>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "assets/gen/Charts.h"
+#include "assets/gen/Music.h"
+#include "assets/gen/Pictures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Written beside and renamed over the target, so a half-written file never takes its place.
+void WriteFile(const fs::path& path, const void* data, size_t size) {
+  fs::create_directories(path.parent_path());
+  fs::path tmp = path;
+  tmp += ".tmp";
+  {
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    f.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!f) throw std::runtime_error("cannot write " + tmp.string());
+  }
+  fs::rename(tmp, path);
+}
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  WriteFile(path, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    return 2;
+  }
+  try {
+    const fs::path out = argv[1];
+    WriteFile(out / "Image" / "Grumbak.bmp", assets::GrumbakPicture().BmpFile());
+    WriteFile(out / "Image" / "Stakko.bmp", assets::StakkoPicture().BmpFile());
+    // The form pictures also go out as files, for looking at them; the programs do not read these.
+    for (const assets::NamedPicture& p : assets::GamePictures())
+      WriteFile(out / "forms" / (p.name + ".bmp"), p.image.BmpFile());
+    for (const assets::Stage& stage : {assets::Stage1(), assets::Stage2()}) {
+      const std::string text = assets::ChartText(stage.chart);
+      WriteFile(out / "Score" / (stage.baseName + ".txt"), text.data(), text.size());
+      WriteFile(out / "Sound" / (stage.baseName + ".mp3"),
+                assets::EncodeMp3(assets::RenderMusic(stage)));
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "morvane_assets: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
