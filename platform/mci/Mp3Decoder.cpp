@@ -1,0 +1,123 @@
+#include "platform/mci/Mp3Decoder.h"
+
+#include <mpg123.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace mci {
+
+// The decoder reads the file from memory through these.
+struct Mp3Io {
+  static mpg123_ssize_t Read(void* handle, void* buffer, size_t count) {
+    auto* d = static_cast<Mp3Decoder*>(handle);
+    const size_t left = d->bytes_.size() - d->cursor_;
+    const size_t n = std::min(count, left);
+    std::memcpy(buffer, d->bytes_.data() + d->cursor_, n);
+    d->cursor_ += n;
+    return static_cast<mpg123_ssize_t>(n);
+  }
+  static off_t Seek(void* handle, off_t offset, int whence) {
+    auto* d = static_cast<Mp3Decoder*>(handle);
+    off_t base = 0;
+    if (whence == SEEK_CUR) base = static_cast<off_t>(d->cursor_);
+    if (whence == SEEK_END) base = static_cast<off_t>(d->bytes_.size());
+    const off_t to = base + offset;
+    if (to < 0 || to > static_cast<off_t>(d->bytes_.size())) return -1;
+    d->cursor_ = static_cast<size_t>(to);
+    return to;
+  }
+};
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& fileName, const std::string& why) {
+  throw EMCIDeviceError("Cannot open the music file \"" + fileName + "\": " + why);
+}
+
+}  // namespace
+
+Mp3Decoder::Mp3Decoder(const std::string& fileName) : fileName_(fileName) {
+  static std::once_flag init;
+  std::call_once(init, [] { mpg123_init(); });
+
+  std::error_code ec;
+  const std::filesystem::path path(fileName);
+  if (fileName.empty() || !std::filesystem::exists(path, ec))
+    Fail(fileName, "the file does not exist");
+  if (!std::filesystem::is_regular_file(path, ec)) Fail(fileName, "it is not a file");
+  {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) Fail(fileName, "the file cannot be read");
+    bytes_.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (f.bad()) Fail(fileName, "the file cannot be read");
+  }
+  if (bytes_.empty()) Fail(fileName, "the file is empty");
+
+  int err = MPG123_OK;
+  mh_ = mpg123_new(nullptr, &err);
+  if (mh_ == nullptr) Fail(fileName, "the MP3 decoder cannot start");
+  try {
+    mpg123_param(mh_, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_STEREO, 0);
+    mpg123_format_none(mh_);
+    if (mpg123_format(mh_, kRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK ||
+        mpg123_replace_reader_handle(mh_, &Mp3Io::Read, &Mp3Io::Seek, nullptr) != MPG123_OK ||
+        mpg123_open_handle(mh_, this) != MPG123_OK)
+      Fail(fileName, "the MP3 decoder cannot start");
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(mh_, &rate, &channels, &encoding) != MPG123_OK)
+      Fail(fileName, "it is not an MP3 file");
+    if (rate != kRate || channels != MPG123_STEREO || encoding != MPG123_ENC_SIGNED_16)
+      Fail(fileName, "its sound cannot be converted to 44.1 kHz stereo");
+    // Walks every frame header once (no decoding), so the length is exact even without a tag.
+    if (mpg123_scan(mh_) != MPG123_OK) Fail(fileName, "it is not an MP3 file");
+    const off_t length = mpg123_length(mh_);
+    if (length <= 0) Fail(fileName, "it holds no sound");
+    length_ = length;
+    if (mpg123_seek(mh_, 0, SEEK_SET) < 0) Fail(fileName, "it is damaged");
+  } catch (...) {
+    mpg123_delete(mh_);
+    throw;
+  }
+}
+
+Mp3Decoder::~Mp3Decoder() { mpg123_delete(mh_); }
+
+void Mp3Decoder::Seek(std::int64_t frame) {
+  frame = std::clamp<std::int64_t>(frame, 0, length_);
+  position_ = frame;
+  // A stream that cannot get there is played as silence from there on.
+  exhausted_ = mpg123_seek(mh_, static_cast<off_t>(frame), SEEK_SET) < 0;
+}
+
+int Mp3Decoder::Read(std::int16_t* out, int frames) {
+  int done = 0;
+  int idle = 0;
+  while (done < frames && position_ < length_) {
+    const int want = static_cast<int>(std::min<std::int64_t>(frames - done, length_ - position_));
+    int got = 0;
+    if (!exhausted_) {
+      size_t bytes = 0;
+      const int r = mpg123_read(mh_, reinterpret_cast<unsigned char*>(out + 2 * done),
+                                static_cast<size_t>(want) * 4, &bytes);
+      got = static_cast<int>(bytes / 4);
+      if (got == 0 && ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || ++idle > 4)) exhausted_ = true;
+    } else {
+      std::memset(out + 2 * done, 0, static_cast<size_t>(want) * 4);
+      got = want;
+    }
+    done += got;
+    position_ += got;
+  }
+  return done;
+}
+
+}  // namespace mci
