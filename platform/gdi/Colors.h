@@ -1,0 +1,79 @@
+// Colours as the class library names them. A TColor is $00BBGGRR; a negative value names a
+// system colour (the low byte is its index) that ColorToRGB resolves.
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+using COLORREF = DWORD;
+
+constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
+
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) |
+         (static_cast<COLORREF>(b) << 16);
+}
+constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c); }
+constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>(c >> 8); }
+constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>(c >> 16); }
+
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clMaroon = 0x000080;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clOlive = 0x008080;
+constexpr TColor clNavy = 0x800000;
+constexpr TColor clPurple = 0x800080;
+constexpr TColor clTeal = 0x808000;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clFuchsia = 0xFF00FF;
+constexpr TColor clAqua = 0xFFFF00;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clNone = 0x1FFFFFFF;
+constexpr TColor clDefault = 0x20000000;
+
+// System colours: the index of the colour in the desktop scheme, marked by the top byte.
+constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000u);
+constexpr int COLOR_SCROLLBAR = 0, COLOR_BACKGROUND = 1, COLOR_ACTIVECAPTION = 2,
+              COLOR_INACTIVECAPTION = 3, COLOR_MENU = 4, COLOR_WINDOW = 5, COLOR_WINDOWFRAME = 6,
+              COLOR_MENUTEXT = 7, COLOR_WINDOWTEXT = 8, COLOR_CAPTIONTEXT = 9,
+              COLOR_ACTIVEBORDER = 10, COLOR_INACTIVEBORDER = 11, COLOR_APPWORKSPACE = 12,
+              COLOR_HIGHLIGHT = 13, COLOR_HIGHLIGHTTEXT = 14, COLOR_BTNFACE = 15,
+              COLOR_BTNSHADOW = 16, COLOR_GRAYTEXT = 17, COLOR_BTNTEXT = 18,
+              COLOR_INACTIVECAPTIONTEXT = 19, COLOR_BTNHIGHLIGHT = 20, COLOR_3DDKSHADOW = 21,
+              COLOR_3DLIGHT = 22, COLOR_INFOTEXT = 23, COLOR_INFOBK = 24;
+constexpr TColor clScrollBar = clSystemColor | COLOR_SCROLLBAR;
+constexpr TColor clBackground = clSystemColor | COLOR_BACKGROUND;
+constexpr TColor clActiveCaption = clSystemColor | COLOR_ACTIVECAPTION;
+constexpr TColor clInactiveCaption = clSystemColor | COLOR_INACTIVECAPTION;
+constexpr TColor clMenu = clSystemColor | COLOR_MENU;
+constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
+constexpr TColor clWindowFrame = clSystemColor | COLOR_WINDOWFRAME;
+constexpr TColor clMenuText = clSystemColor | COLOR_MENUTEXT;
+constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
+constexpr TColor clCaptionText = clSystemColor | COLOR_CAPTIONTEXT;
+constexpr TColor clActiveBorder = clSystemColor | COLOR_ACTIVEBORDER;
+constexpr TColor clInactiveBorder = clSystemColor | COLOR_INACTIVEBORDER;
+constexpr TColor clAppWorkSpace = clSystemColor | COLOR_APPWORKSPACE;
+constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
+constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
+constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
+constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
+constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
+constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
+constexpr TColor clInactiveCaptionText = clSystemColor | COLOR_INACTIVECAPTIONTEXT;
+constexpr TColor clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT;
+constexpr TColor cl3DDkShadow = clSystemColor | COLOR_3DDKSHADOW;
+constexpr TColor cl3DLight = clSystemColor | COLOR_3DLIGHT;
+constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
+constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
+
+// The desktop scheme's colour of a system colour index (a plain light scheme); black for an
+// index the scheme does not have.
+COLORREF GetSysColor(int index);
+
+// A system colour becomes its scheme colour; any other value is returned as it is.
+TColor ColorToRGB(TColor color);
