@@ -5,25 +5,9 @@
 namespace {
 
 // Names of properties, components, classes and handlers compare without regard to ASCII case.
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameText(a, b); }
 
-std::string FoldName(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return r;
-}
+std::string FoldName(const std::string& s) { return LowerCase(s); }
 
 bool IsValidIdent(const std::string& s) {
   if (s.empty()) return false;
@@ -324,7 +308,8 @@ void TComponent::SetName(const std::string& NewName) {
 void TComponent::ValidateRename(TComponent* AComponent, const std::string& CurName,
                                 const std::string& NewName) {
   if (AComponent == nullptr || NewName.empty() || SameName(CurName, NewName)) return;
-  if (AComponent->FOwner == this && FindComponent(NewName) != nullptr) {
+  TComponent* holder = FindComponent(NewName);
+  if (holder != nullptr && holder != AComponent) {
     throw EComponentError(Format("A component named %s is already there", {NewName}));
   }
 }

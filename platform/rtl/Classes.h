@@ -265,13 +265,16 @@ class TPropertyDefs {
   }
 
   // A reference to another component of the form, stored by name and set once the whole form
-  // is read. T is the class the property holds; a component of another class is refused.
-  template <class T = TComponent, class G, class S>
+  // is read. The property holds the class the getter returns (or T, when given); a component of
+  // another class is refused.
+  template <class T = void, class G, class S>
   TPropInfo& Component(const std::string& Name, G Get, S Set) {
+    using U = std::conditional_t<std::is_void_v<T>,
+                                 std::remove_pointer_t<classes_detail::GetterResult<G>>, T>;
     TPropInfo& p = Add(Name, TPropKind::Component);
     p.GetComponent = [Get]() -> TComponent* { return Get(); };
     p.SetComponent = [Set](TComponent* c) {
-      T* typed = dynamic_cast<T*>(c);
+      U* typed = dynamic_cast<U*>(c);
       if (c != nullptr && typed == nullptr) return false;
       Set(typed);
       return true;
