@@ -152,8 +152,9 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, int Origin) {
 
 void TMemoryStream::SetSize(std::int64_t NewSize) {
   if (NewSize < 0) throw EStreamError(Format(SInvalidSize, {NewSize}));
-  if (static_cast<std::uint64_t>(NewSize) > FData.max_size())
-    throw EOutOfMemory(SMemoryStreamError);
+  // Far beyond this machine's memory: a damaged length, refused before the allocator sees it.
+  constexpr std::int64_t kMaxMemoryStream = std::int64_t{1} << 36;
+  if (NewSize > kMaxMemoryStream) throw EOutOfMemory(SMemoryStreamError);
   try {
     FData.resize(static_cast<std::size_t>(NewSize));
   } catch (const std::bad_alloc&) {
