@@ -1,4 +1,7 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +26,15 @@ std::string ReadAll(const std::string& path) {
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+int FolderEntries(const std::string& dir) {
+  int n = 0;
+  DIR* d = ::opendir(dir.c_str());
+  while (dirent* e = ::readdir(d))
+    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++n;
+  ::closedir(d);
+  return n;
 }
 
 }  // namespace
@@ -206,11 +218,7 @@ TEST(MemoryStream, SaveToFileReplacesWholeOrNotAtAll) {
   m.WriteBuffer("2", 1);
   m.SaveToFile(name);
   EXPECT_EQ(ReadAll(name), "2");
-  // Nothing but the file itself is left in the folder.
-  EXPECT_TRUE(FileExists(name));
-  int entries = 0;
-  for (const char* n : {"out.bin"}) entries += FileExists(dir + n);
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(FolderEntries(dir), 1);  // no scratch file left behind
 
   // A name that is a folder cannot be written, and the folder stays.
   EXPECT_THROW(m.SaveToFile(dir), EFCreateError);
@@ -219,4 +227,32 @@ TEST(MemoryStream, SaveToFileReplacesWholeOrNotAtAll) {
   // Loading keeps the old contents when the file cannot be read.
   EXPECT_THROW(m.LoadFromFile(dir + "missing"), EFOpenError);
   EXPECT_EQ(m.Size(), 1);
+}
+
+TEST(MemoryStream, AFailedWriteLeavesTheOldFile) {
+  const std::string dir = TempDir();
+  const std::string name = dir + "chart.txt";
+  TMemoryStream m;
+  m.WriteBuffer("old", 3);
+  m.SaveToFile(name);
+  // Make every file write past 16 bytes fail, as a full disk would.
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  TMemoryStream big;
+  big.SetSize(4096);
+  bool raised = false;
+  try {
+    big.SaveToFile(name);
+  } catch (const EWriteError&) {
+    raised = true;
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(ReadAll(name), "old");
+  EXPECT_EQ(FolderEntries(dir), 1);
 }
