@@ -119,7 +119,7 @@ std::int64_t Trunc(long double Value);
 // RandSeed directly to get a known sequence.
 
 extern std::uint32_t RandSeed;
-// Seeds from the time of day.
+// Seeds from the time of day; on the headless backend, from its virtual clock.
 void Randomize();
 std::int32_t Random(std::int32_t N);
 double Random();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/backend/HeadlessBackend.h"
 #include "platform/rtl/SysUtils.h"
 
 TEST(Format, IntegersStringsAndWidths) {
@@ -180,6 +181,17 @@ TEST(RandomNumbers, SeededSequenceAndRanges) {
     ASSERT_GE(d, 0.0);
     ASSERT_LT(d, 1.0);
   }
+}
+
+TEST(RandomNumbers, RandomizeRepeatsOnTheVirtualClock) {
+  backend::HeadlessBackend& hb = backend::HeadlessBackend::InstallFresh(5000);
+  hb.Advance(123);
+  Randomize();
+  EXPECT_EQ(RandSeed, 5123u);
+  const int a = Random(1000);
+  backend::HeadlessBackend::InstallFresh(5000).Advance(123);
+  Randomize();
+  EXPECT_EQ(Random(1000), a);
 }
 
 TEST(FileNames, PartsOfAPath) {
