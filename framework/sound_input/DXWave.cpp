@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/graphics/DXConsts.h"
+
 namespace {
 
 constexpr char kReadError[] = "Stream read error";
-constexpr char SInvalidWave[] = "Wave is invalid";
-constexpr char SInvalidFormat[] = "Format is invalid";
-constexpr char SStreamOpend[] = "Stream is already open";
-constexpr char SStreamNotOpend[] = "Stream not opened";
 
 std::uint32_t FourCC(const char* s) {
   return std::uint32_t(std::uint8_t(s[0])) | (std::uint32_t(std::uint8_t(s[1])) << 8) |
@@ -217,13 +215,13 @@ std::int64_t TWaveStream::GetSize() {
 }
 
 std::int64_t TWaveStream::ReadWave(void* Buffer, std::int64_t Count) {
-  if (!Opened) throw EWaveStreamError(SStreamNotOpend);
+  if (!Opened) throw EWaveStreamError(SStreamNotOpened);
   Stream->SetPosition(DataPosition + FPosition);
   return Stream->Read(Buffer, Count);
 }
 
 std::int64_t TWaveStream::WriteWave(const void* Buffer, std::int64_t Count) {
-  if (!Opened) throw EWaveStreamError(SStreamNotOpend);
+  if (!Opened) throw EWaveStreamError(SStreamNotOpened);
   // Writing through a stream opened for reading overwrites samples in place, never past them.
   if (ReadMode && FPosition + Count > DataSize) Count = DataSize - FPosition;
   if (Count <= 0) return 0;
@@ -232,7 +230,7 @@ std::int64_t TWaveStream::WriteWave(const void* Buffer, std::int64_t Count) {
 }
 
 void TWaveStream::ReadHeader() {
-  if (Opened) throw EWaveStreamError(SStreamOpend);
+  if (Opened) throw EWaveStreamError(SStreamAlreadyOpen);
   Opened = true;
   ReadMode = true;
 
@@ -240,7 +238,7 @@ void TWaveStream::ReadHeader() {
   std::uint8_t header[12];
   Stream->ReadBuffer(header, sizeof header);
   if (GetLE32(header) != FourCC("RIFF") || GetLE32(header + 8) != FourCC("WAVE"))
-    throw EWaveStreamError(SInvalidWave);
+    throw EWaveStreamError(SWaveInvalid);
 
   // Chunk sizes are unsigned and never move the walk backwards; each header read moves it at
   // least one byte on, so the walk ends on any input.
@@ -271,8 +269,8 @@ void TWaveStream::ReadHeader() {
 }
 
 void TWaveStream::WriteHeader() {
-  if (Opened) throw EWaveStreamError(SStreamOpend);
-  if (GetFormatSize() == 0) throw EWaveStreamError(SInvalidFormat);
+  if (Opened) throw EWaveStreamError(SStreamAlreadyOpen);
+  if (GetFormatSize() == 0) throw EWaveStreamError(SFormatInvalid);
   Opened = true;
 
   Stream->SetPosition(StartPosition);
