@@ -275,8 +275,9 @@ constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xc0, 0, 0, 0, 0, 0, 0, 
 // ---------------------------------------------------------------------------------------------
 // Interfaces
 
-// A device context handle as the canvas layer hands it out (0 = none).
-using HDC = std::uintptr_t;
+// A device context of the GDI stand-in (platform/gdi/Gdi.h), which GetDC hands out.
+class TDeviceContext;
+using HDC = TDeviceContext*;
 
 class IDirectDrawClipper : public IUnknown {
  public:

@@ -143,16 +143,6 @@ class SurfaceFacet7 final : public SurfaceFacetBase<IDirectDrawSurface7, DDSURFA
   HRESULT Unlock(RECT* rect) override;
 };
 
-// A device context lent out by GetDC: the canvas layer makes it over the surface's memory and
-// takes it back on ReleaseDC.
-struct SurfaceDCProvider {
-  // A DC drawing on `view` (format `format`, palette `palette` or null); 0 when none can be made.
-  std::function<HDC(const PixelView& view, const PixelFormat& format, const PALETTEENTRY* palette)>
-      Create;
-  std::function<void(HDC dc)> Destroy;
-};
-void SetSurfaceDCProvider(SurfaceDCProvider provider);
-
 class Surface {
  public:
   Surface(DirectDrawObject* dd, std::shared_ptr<PixelStore> store, DWORD caps, DWORD caps2);
@@ -231,7 +221,7 @@ class Surface {
   bool Lost = false;
   bool Locked = false;
   TRect LockRect;
-  HDC DCOut = 0;
+  HDC DCOut = nullptr;
   Clipper* Clip = nullptr;
   Palette* Pal = nullptr;
   DDCOLORKEY SrcKey, DestKey;

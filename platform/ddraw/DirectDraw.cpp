@@ -191,8 +191,6 @@ void MarkSurfacesLost(IUnknown* directDraw) {
 int LiveSurfaceCount() { return TheMachine().LiveSurfaces; }
 int LiveDirectDrawCount() { return TheMachine().LiveDirectDraws; }
 
-void SetSurfaceDCProvider(SurfaceDCProvider provider) { TheMachine().DCs = std::move(provider); }
-
 void RegisterDirectDrawExtension(DirectDrawExtension ext) {
   TheMachine().Extensions.push_back(std::move(ext));
 }

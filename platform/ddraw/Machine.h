@@ -23,7 +23,6 @@ struct Machine {
   std::uint64_t VideoUsed = 0;
   std::uint64_t SystemUsed = 0;
   WindowHost Host;
-  SurfaceDCProvider DCs;
   std::vector<DirectDrawExtension> Extensions;
   DirectDrawObject* ExclusiveOwner = nullptr;
   int LiveSurfaces = 0;

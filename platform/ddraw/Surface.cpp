@@ -7,6 +7,7 @@
 #include "platform/backend/Backend.h"
 #include "platform/ddraw/DDrawObjects.h"
 #include "platform/ddraw/Machine.h"
+#include "platform/gdi/Gdi.h"
 
 namespace ddraw {
 
@@ -83,7 +84,7 @@ Surface::Surface(DirectDrawObject* dd, std::shared_ptr<PixelStore> store, DWORD 
 }
 
 Surface::~Surface() {
-  if (DCOut) TheMachine().DCs.Destroy(DCOut);
+  if (DCOut) DeleteDC(DCOut);
   for (Surface* s : Attached) s->Release();
   if (Clip) Clip->Release();
   if (Pal) Pal->Release();
@@ -273,14 +274,31 @@ HRESULT Surface::Unlock() {
 
 HRESULT Surface::GetDC(HDC* dc) {
   if (!dc) return DDERR_INVALIDPARAMS;
-  *dc = 0;
+  *dc = nullptr;
   if (Lost) return DDERR_SURFACELOST;
   if (DCOut) return DDERR_DCALREADYCREATED;
   if (Locked) return DDERR_SURFACEBUSY;
-  auto& dcs = TheMachine().DCs;
-  if (!dcs.Create || Format().BytesPerPixel() == 0 || Format().IsDepth()) return DDERR_NODC;
-  const PALETTEENTRY* palette = Pal ? Pal->Entries() : nullptr;
-  const HDC made = dcs.Create(Pixels->View(), Format(), palette);
+  const PixelFormat& f = Format();
+  if (f.BytesPerPixel() == 0 || f.IsDepth()) return DDERR_NODC;
+  // The DC draws straight into our memory, converting colours as every other writer does.
+  TPixelBuffer target;
+  target.Bits = Pixels->Row(0);
+  target.Pitch = static_cast<int>(Pixels->Pitch);
+  target.Width = Width();
+  target.Height = Height();
+  target.BitCount = f.BitCount;
+  if (f.IsIndexed()) {
+    const PALETTEENTRY* palette = Pal ? Pal->Entries() : TheMachine().SystemPalette.data();
+    const int count = Pal ? Pal->Count() : 256;
+    for (int i = 0; i < count; ++i)
+      target.ColorTable[i] = {palette[i].peBlue, palette[i].peGreen, palette[i].peRed, 0};
+    target.ColorCount = count;
+  } else if (f.BitCount != 24) {
+    target.RMask = f.RMask;
+    target.GMask = f.GMask;
+    target.BMask = f.BMask;
+  }
+  const HDC made = CreateSurfaceDC(target);
   if (!made) return DDERR_NODC;
   DCOut = made;
   *dc = made;
@@ -289,8 +307,8 @@ HRESULT Surface::GetDC(HDC* dc) {
 
 HRESULT Surface::ReleaseDC(HDC dc) {
   if (!DCOut || dc != DCOut) return DDERR_INVALIDPARAMS;
-  TheMachine().DCs.Destroy(DCOut);
-  DCOut = 0;
+  DeleteDC(DCOut);
+  DCOut = nullptr;
   if (IsPrimary()) ShowOnScreen({0, 0, Width(), Height()});
   return DD_OK;
 }

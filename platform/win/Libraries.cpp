@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ddraw/DDraw.h"
 #include "platform/dinput/DInput.h"
 #include "platform/dsound/DSound.h"
 #include "platform/rtl/SysUtils.h"
@@ -56,6 +57,9 @@ bool IsLive(HMODULE Handle) {
 // stand-in area lists its own here.
 void RegisterStandInLibraries() {
   RegisterLibraryEntry("DSound.dll", "DirectSoundCreate", &DirectSoundCreate);
+  RegisterLibraryEntry("DDraw.dll", "DirectDrawCreate", &DirectDrawCreate);
+  RegisterLibraryEntry("DDraw.dll", "DirectDrawCreateEx", &DirectDrawCreateEx);
+  RegisterLibraryEntry("DDraw.dll", "DirectDrawEnumerateA", &DirectDrawEnumerateA);
   // DirectInput 8 lives in its own library; the start-up loader asks for "DInput.dll", which
   // carries the same entry here so that load finds a library too.
   RegisterLibraryEntry("DInput8.dll", "DirectInput8Create", &DirectInput8Create);

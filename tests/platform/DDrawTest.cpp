@@ -5,7 +5,9 @@
 
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/ddraw/DDraw.h"
+#include "platform/gdi/Gdi.h"
 #include "platform/win/ComPtr.h"
+#include "platform/win/Libraries.h"
 
 namespace {
 
@@ -621,6 +623,54 @@ TEST_F(DDrawTest, EnumerationOfDriversAndModes) {
                            }),
       DD_OK);
   EXPECT_EQ(modes, (std::vector<std::pair<DWORD, DWORD>>{{640, 16}, {800, 32}}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DDrawTest, DeviceContextLocksTheSurfaceAndConvertsColoursLikeEveryWriter) {
+  Surf s = Make(4, 4, 16);
+  HDC dc = nullptr;
+  ASSERT_EQ(s->GetDC(&dc), DD_OK);
+  ASSERT_NE(dc, nullptr);
+  HDC second = nullptr;
+  EXPECT_EQ(s->GetDC(&second), DDERR_DCALREADYCREATED);
+  DDSURFACEDESC d{};
+  d.dwSize = kDDSurfaceDescSize;
+  EXPECT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DDERR_SURFACEBUSY);
+  EXPECT_EQ(Fill(s.Get(), 0), DDERR_SURFACEBUSY);
+  SetPixel(dc, 1, 2, RGB(255, 0, 0));
+  EXPECT_EQ(s->ReleaseDC(second), DDERR_INVALIDPARAMS);
+  ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+  EXPECT_EQ(Get(s.Get(), 1, 2), 0xF800u);
+
+  // An 8-bit surface draws through its palette.
+  Surf eight = Make(2, 2, 8);
+  PALETTEENTRY entries[256] = {};
+  entries[9] = {0, 0, 255, 0};
+  IDirectDrawPalette* p = nullptr;
+  DD->CreatePalette(DDPCAPS_8BIT, entries, &p, nullptr);
+  eight->SetPalette(p);
+  p->Release();
+  ASSERT_EQ(eight->GetDC(&dc), DD_OK);
+  SetPixel(dc, 0, 0, RGB(0, 0, 250));
+  eight->ReleaseDC(dc);
+  EXPECT_EQ(Get(eight.Get(), 0, 0), 9u);
+}
+
+TEST_F(DDrawTest, EntryPointsAreBoundByNameInDDrawDll) {
+  HMODULE m = LoadLibrary("ddraw.DLL");
+  ASSERT_NE(m, nullptr);
+  auto create =
+      reinterpret_cast<decltype(&DirectDrawCreate)>(GetProcAddress(m, "DirectDrawCreate"));
+  ASSERT_NE(create, nullptr);
+  IDirectDraw* dd = nullptr;
+  ASSERT_EQ(create(nullptr, &dd, nullptr), DD_OK);
+  dd->Release();
+  EXPECT_NE(GetProcAddress(m, "DirectDrawCreateEx"), nullptr);
+  EXPECT_NE(GetProcAddress(m, "DirectDrawEnumerateA"), nullptr);
+  FreeLibrary(m);
 }
 
 }  // namespace
