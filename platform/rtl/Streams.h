@@ -31,7 +31,6 @@ constexpr std::uint16_t fmCreate = 0xFFFF;
 
 class TStream : public TObject {
  public:
-
   // Moves up to Count bytes; returns how many were moved (0 at the end or for Count <= 0).
   virtual std::int64_t Read(void* Buffer, std::int64_t Count) = 0;
   virtual std::int64_t Write(const void* Buffer, std::int64_t Count) = 0;
