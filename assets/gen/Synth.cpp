@@ -132,8 +132,9 @@ Mono Render(Voice v, int rate) {
       out = Make(rate, 0.6);
       Sweep(out, rate, 200, 95, 0.08, 0.22, 1.0);
       {
-        Mono click = Make(rate, 0.01);
-        NoiseBurst(click, rate, 31, 0.002, 0.3);
+        // A stick's click on the head: without it the low body would not cut through.
+        Mono click = Make(rate, 0.012);
+        NoiseBurst(click, rate, 31, 0.003, 0.8);
         Add(out, click, 1.0);
       }
       break;

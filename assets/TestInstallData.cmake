@@ -1,0 +1,28 @@
+# Test of InstallData.cmake: a chart already beside the programs (changed with the editor) is kept,
+# a missing one is copied, and pictures and music are refreshed.
+set(root "${WORK}/install_test")
+file(REMOVE_RECURSE "${root}")
+file(MAKE_DIRECTORY "${root}/src/Score" "${root}/src/Sound" "${root}/src/Image" "${root}/dst/Score"
+     "${root}/dst/Sound")
+file(WRITE "${root}/src/Score/a.txt" "1000,2")
+file(WRITE "${root}/src/Score/b.txt" "2000,8")
+file(WRITE "${root}/src/Sound/a.mp3" "new music")
+file(WRITE "${root}/src/Image/a.bmp" "picture")
+file(WRITE "${root}/dst/Score/a.txt" "edited")
+file(WRITE "${root}/dst/Sound/a.mp3" "old music")
+execute_process(COMMAND "${CMAKE_COMMAND}" -DSRC=${root}/src -DDST=${root}/dst -P "${SCRIPT}"
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install script failed: ${rc}")
+endif()
+file(READ "${root}/dst/Score/a.txt" a)
+file(READ "${root}/dst/Score/b.txt" b)
+file(READ "${root}/dst/Sound/a.mp3" m)
+file(READ "${root}/dst/Image/a.bmp" p)
+if(NOT a STREQUAL "edited")
+  message(FATAL_ERROR "an edited chart was overwritten")
+endif()
+if(NOT b STREQUAL "2000,8" OR NOT m STREQUAL "new music" OR NOT p STREQUAL "picture")
+  message(FATAL_ERROR "generated files were not laid out")
+endif()
+file(REMOVE_RECURSE "${root}")
