@@ -84,6 +84,18 @@ struct JoystickState {
   std::vector<std::uint8_t> hats;  // SDL hat bits: 1 up, 2 right, 4 down, 8 left
 };
 
+// A box of the system's own that asks the user something and waits for the answer.
+struct MessageBoxDesc {
+  enum class Kind { Information, Question, Warning, Error };
+  WindowId parent = 0;
+  std::string title;
+  std::string text;
+  Kind kind = Kind::Information;
+  std::vector<std::string> buttons;  // left to right
+  int defaultButton = 0;             // chosen by Enter
+  int escapeButton = -1;             // chosen by Escape or by closing the box; -1: the default
+};
+
 // The mixer that feeds an audio device: called with the device locked, from the audio thread
 // (SDL) or from the virtual clock (headless). Fills `frames` interleaved stereo frames.
 using AudioRenderFn = std::function<void(std::int16_t* out, int frames)>;
@@ -152,6 +164,10 @@ class Backend {
   virtual void GlobalMouse(int& x, int& y, std::uint32_t& buttons) = 0;
   virtual std::vector<JoystickInfo> Joysticks() = 0;
   virtual bool ReadJoystick(std::uint32_t instance, JoystickState& state) = 0;
+
+  // Shows the box modally (no events reach the program meanwhile) and gives the index of the
+  // button chosen.
+  virtual int ShowMessageBox(const MessageBoxDesc& desc) = 0;
 
   // Audio: one device, opened once, shared by every sound and the music.
   virtual std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) = 0;

@@ -97,6 +97,26 @@ std::shared_ptr<AudioDevice> HeadlessBackend::OpenAudio(AudioRenderFn render) {
   return dev;
 }
 
+// --- Message boxes -----------------------------------------------------------------------------
+
+int HeadlessBackend::ShowMessageBox(const MessageBoxDesc& desc) {
+  boxes_.push_back(desc);
+  const int count = static_cast<int>(desc.buttons.size());
+  int answer;
+  if (OnMessageBox) {
+    answer = OnMessageBox(desc);
+  } else if (!answers_.empty()) {
+    answer = answers_.front();
+    answers_.pop_front();
+  } else {
+    answer = desc.escapeButton >= 0 ? desc.escapeButton : desc.defaultButton;
+  }
+  // Only the buttons the box has can be pressed.
+  if (answer < 0 || answer >= count)
+    answer = count > 0 ? std::clamp(desc.defaultButton, 0, count - 1) : 0;
+  return answer;
+}
+
 // --- Events ------------------------------------------------------------------------------------
 
 WindowId HeadlessBackend::Target(WindowId w) const {

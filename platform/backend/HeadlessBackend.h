@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -97,6 +98,16 @@ class HeadlessBackend : public Backend {
   std::uint64_t PresentCount(WindowId w) const;
   std::uint64_t VerticalBlankCount() const { return vblanks_; }
 
+  // --- Message boxes -------------------------------------------------------------------------
+  // Every box the program showed, in order; nothing is drawn anywhere.
+  const std::vector<MessageBoxDesc>& MessageBoxes() const { return boxes_; }
+  void ClearMessageBoxes() { boxes_.clear(); }
+  // Answers for the coming boxes, by button index, first in first used. Without one, a box is
+  // answered by its escape button (or its default when it has none).
+  void AnswerMessageBox(int button) { answers_.push_back(button); }
+  // Answers every box itself when set (it may look at the box, push events...).
+  std::function<int(const MessageBoxDesc&)> OnMessageBox;
+
   // --- Audio ---------------------------------------------------------------------------------
   bool AudioOpen() const;
   // Interleaved stereo samples rendered since the last clear.
@@ -131,6 +142,7 @@ class HeadlessBackend : public Backend {
   void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
+  int ShowMessageBox(const MessageBoxDesc& desc) override;
   std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) override;
 
  private:
@@ -176,6 +188,8 @@ class HeadlessBackend : public Backend {
   std::weak_ptr<HeadlessAudioDevice> audio_;
   std::uint64_t audioStartMs_ = 0;  // Elapsed() when the device was opened
   std::vector<std::int16_t> captured_;
+  std::vector<MessageBoxDesc> boxes_;
+  std::deque<int> answers_;
   bool captureAudio_ = true;
 };
 

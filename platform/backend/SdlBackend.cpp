@@ -546,6 +546,44 @@ bool SdlBackend::ReadJoystick(std::uint32_t instance, JoystickState& state) {
   return true;
 }
 
+int SdlBackend::ShowMessageBox(const MessageBoxDesc& desc) {
+  std::vector<SDL_MessageBoxButtonData> buttons;
+  const int count = static_cast<int>(desc.buttons.size());
+  for (int i = 0; i < count; ++i) {
+    SDL_MessageBoxButtonData b{};
+    b.buttonid = i;
+    b.text = desc.buttons[i].c_str();
+    if (i == desc.defaultButton) b.flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+    if (i == (desc.escapeButton >= 0 ? desc.escapeButton : desc.defaultButton))
+      b.flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    buttons.push_back(b);
+  }
+  SDL_MessageBoxData data{};
+  switch (desc.kind) {
+    case MessageBoxDesc::Kind::Error:
+      data.flags = SDL_MESSAGEBOX_ERROR;
+      break;
+    case MessageBoxDesc::Kind::Warning:
+      data.flags = SDL_MESSAGEBOX_WARNING;
+      break;
+    default:
+      data.flags = SDL_MESSAGEBOX_INFORMATION;
+      break;
+  }
+  Window* parent = Find(desc.parent);
+  data.window = parent ? parent->window : nullptr;
+  data.title = desc.title.c_str();
+  data.message = desc.text.c_str();
+  data.numbuttons = count;
+  data.buttons = buttons.data();
+  int chosen = -1;
+  if (SDL_ShowMessageBox(&data, &chosen) != 0 || chosen < 0 || chosen >= count) {
+    // No box could be shown (or it was closed): the answer a closed box gives.
+    chosen = desc.escapeButton >= 0 ? desc.escapeButton : desc.defaultButton;
+  }
+  return count > 0 ? std::clamp(chosen, 0, count - 1) : 0;
+}
+
 std::shared_ptr<AudioDevice> SdlBackend::OpenAudio(AudioRenderFn render) {
   if (!audio_.expired()) throw Exception("The audio device is already open");
   std::shared_ptr<AudioDevice> dev;

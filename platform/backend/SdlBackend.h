@@ -48,6 +48,7 @@ class SdlBackend : public Backend {
   void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
+  int ShowMessageBox(const MessageBoxDesc& desc) override;
   std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) override;
 
  private:

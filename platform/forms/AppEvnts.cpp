@@ -1,0 +1,19 @@
+#include "platform/forms/AppEvnts.h"
+
+#include <algorithm>
+
+TApplicationEvents::TApplicationEvents(TComponent* AOwner) : TComponent(AOwner) {
+  if (Application != nullptr) Application->FEvents.push_back(this);
+}
+
+TApplicationEvents::~TApplicationEvents() {
+  if (Application != nullptr) std::erase(Application->FEvents, this);
+}
+
+void TApplicationEvents::DefineProperties(TPropertyDefs& P) {
+  TComponent::DefineProperties(P);
+  P.Event("OnActivate", OnActivate);
+  P.Event("OnDeactivate", OnDeactivate);
+  P.Event("OnException", OnException);
+  P.Event("OnIdle", OnIdle);
+}
