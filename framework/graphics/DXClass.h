@@ -95,3 +95,7 @@ class THashCollection : public TCollection {
   static constexpr int BucketCount = 256;
   THashCollectionItem* Buckets[BucketCount] = {};
 };
+
+// The base form and window-procedure hooks of this unit have files of their own.
+#include "framework/graphics/ControlSubClass.h"
+#include "framework/graphics/DXForm.h"

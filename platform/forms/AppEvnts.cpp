@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+namespace {
+// Stored forms name it.
+const bool registered = [] {
+  RegisterClass<TApplicationEvents>("TApplicationEvents");
+  return true;
+}();
+}  // namespace
+
 TApplicationEvents::TApplicationEvents(TComponent* AOwner) : TComponent(AOwner) {
   if (Application != nullptr) Application->FEvents.push_back(this);
 }

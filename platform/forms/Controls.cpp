@@ -16,26 +16,6 @@ const std::vector<std::string> kAlignNames = {"alNone",  "alTop",    "alBottom",
 
 }  // namespace
 
-std::uint32_t ColorToPixel(TColor Color) {
-  const auto c = static_cast<std::uint32_t>(Color);
-  if (c & 0x80000000u) {
-    // The desktop's plain colours for the few system colours we paint with.
-    switch (c & 0xFF) {
-      case 0x05:  // window background
-        return 0xFFFFFF;
-      case 0x08:  // window text
-      case 0x12:  // button text
-        return 0x000000;
-      case 0x10:  // button shadow
-        return 0xA0A0A0;
-      default:  // button face and the rest
-        return 0xF0F0F0;
-    }
-  }
-  // TColor is $00BBGGRR.
-  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
-}
-
 TControl* GetCaptureControl() { return g_capture; }
 void SetCaptureControl(TControl* Control) { g_capture = Control; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/forms/Messages.h"
+#include "platform/gdi/Colors.h"
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/Sets.h"
 #include "platform/win/WinTypes.h"
@@ -28,13 +29,6 @@ using TMouseEvent =
 using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
 using TKeyEvent = std::function<void(TObject* Sender, WORD& Key, TShiftState Shift)>;
 using TKeyPressEvent = std::function<void(TObject* Sender, char& Key)>;
-
-// The colours a control paints with when nothing else is asked for.
-constexpr TColor clBtnFace = static_cast<TColor>(0x8000000F);
-constexpr TColor clWindow = static_cast<TColor>(0x80000005);
-constexpr TColor clWindowText = static_cast<TColor>(0x80000008);
-// A colour as 0x00RRGGBB pixel value; system colours take the desktop's plain look.
-std::uint32_t ColorToPixel(TColor Color);
 
 // The pixels of a form's client area: what its controls draw and what its window shows.
 struct TWindowImage {

@@ -18,6 +18,12 @@ const std::vector<std::string> kWindowStateNames = {"wsNormal", "wsMinimized", "
 
 backend::Backend& Machine() { return backend::Backend::Current(); }
 
+// A colour as the 0x00RRGGBB pixel of a window image.
+std::uint32_t WindowPixel(TColor Color) {
+  const auto c = static_cast<std::uint32_t>(ColorToRGB(Color));
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
 // Where a control's client area lies in its form's client area.
 TPoint OffsetInForm(TControl* c) {
   TPoint p{0, 0};
@@ -73,6 +79,8 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 void TCustomForm::AfterConstruction() {
   ReadFormResource(this);
   DoCreate();
+  // A form stored as visible shows once it is whole.
+  if (FVisible && !FShowing) ShowingChanged();
 }
 
 void TCustomForm::BeforeDestruction() {
@@ -188,8 +196,13 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle Value) {
   FWidth = cw + l + r;
   FHeight = ch + t + b;
   if (FHandle != 0) {
+    const bool shown = FShowing;
     RecreateWnd();
-    if (FShowing) Machine().ShowWindow(FHandle, true);
+    if (shown) {
+      Machine().ShowWindow(FHandle, true);
+      FShowing = true;
+      InvalidateAll();
+    }
   }
 }
 
@@ -476,7 +489,7 @@ void TCustomForm::PaintHandler(TMessage& Message) {
     TControl* c = Controls(i);
     if (c->Visible() && dynamic_cast<TWinControl*>(c) != nullptr) holes.push_back(c->BoundsRect());
   }
-  FillExcluding(img, ColorToPixel(FColor), holes);
+  FillExcluding(img, WindowPixel(FColor), holes);
   if (OnPaint) OnPaint(this);
   TWinControl::PaintHandler(Message);
   PresentImage();
@@ -488,7 +501,6 @@ void TCustomForm::Loaded() {
   if (FPendingClientHeight >= 0) SetClientHeight(FPendingClientHeight);
   FPendingClientWidth = FPendingClientHeight = -1;
   AlignControls();
-  if (FVisible) ShowingChanged();
 }
 
 void TCustomForm::DefineProperties(TPropertyDefs& P) {
