@@ -252,7 +252,13 @@ int GetObject(HGDIOBJ obj, int size, void* out) {
     DIBSECTION ds{};
     ds.dsBm = bm;
     ds.dsBmih = bitmap->Header;
-    std::memcpy(ds.dsBitfields, bitmap->Masks, sizeof ds.dsBitfields);
+    // The masks in force, also for formats whose header names none.
+    if (b.BitCount > 8) {
+      const TPixelBuffer probe = b;
+      ds.dsBitfields[0] = ColorToPixel(clRed, probe);
+      ds.dsBitfields[1] = ColorToPixel(clLime, probe);
+      ds.dsBitfields[2] = ColorToPixel(clBlue, probe);
+    }
     std::memcpy(out, &ds, sizeof ds);
     return sizeof ds;
   }

@@ -20,6 +20,8 @@
 class TGraphic;
 class TPicture;
 
+MORVANE_DECLARE_EXCEPTION(EOutOfResources, EOutOfMemory)
+
 // Shared pixel data of copy-on-write pictures: freed when its last holder releases it.
 class TSharedImage : public TObject {
  public:
