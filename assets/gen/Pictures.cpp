@@ -94,8 +94,8 @@ Image8 Meter() {
   const Rgb frame{40, 40, 56}, light{120, 120, 150};
   im.FrameRect(0, 0, 406, 15, frame);
   for (int x = 101; x < 405; x += 101) {  // quarter marks on the frame
-    im.Set(x, 1, light);
-    im.Set(x, 13, light);
+    im.Set(x, 0, light);
+    im.Set(x, 14, light);
   }
   im.FillPolygon({{406, 0}, {411.5, 7.5}, {406, 15}}, frame);
   return im;

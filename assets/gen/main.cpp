@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "assets/gen/Charts.h"
+#include "assets/gen/Forms.h"
 #include "assets/gen/Music.h"
 #include "assets/gen/Pictures.h"
 
@@ -47,6 +48,13 @@ int main(int argc, char** argv) {
     // The form pictures also go out as files, for looking at them; the programs do not read these.
     for (const assets::NamedPicture& p : assets::GamePictures())
       WriteFile(out / "forms" / (p.name + ".bmp"), p.image.BmpFile());
+    for (const auto& [name, text] :
+         {std::pair{std::string("GameForm"), assets::GameFormText()},
+          std::pair{std::string("EditorForm"), assets::EditorFormText()}}) {
+      WriteFile(out / "forms" / (name + ".txt"), text.data(), text.size());
+      const std::string source = assets::FormSource(name, text);
+      WriteFile(out / "forms" / (name + ".cpp"), source.data(), source.size());
+    }
     for (const assets::Stage& stage : {assets::Stage1(), assets::Stage2()}) {
       const std::string text = assets::ChartText(stage.chart);
       WriteFile(out / "Score" / (stage.baseName + ".txt"), text.data(), text.size());
