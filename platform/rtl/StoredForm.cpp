@@ -82,6 +82,7 @@ class TStoredFormReader {
     double Real = 0;
     char Sym = 0;
     int Line = 1;
+    bool TooLarge = false;  // an integer beyond 64 bits, kept as a real
   };
   // One step from a component to the object a property belongs to: the nested object of a
   // property, then (ItemIndex >= 0) one item of that collection.
@@ -238,8 +239,15 @@ TStoredFormReader::Token TStoredFormReader::Lex() {
       } else {
         t.Kind = TokKind::Integer;
         auto r = std::from_chars(first, last, t.Int);
-        if (r.ec == std::errc::result_out_of_range) Error(t.Line, "Number too large");
-        if (r.ec != std::errc() || r.ptr != last) Error(t.Line, "Invalid number");
+        if (r.ec == std::errc::result_out_of_range) {
+          // Too large for an integer, but still a number a real property can take.
+          t.Kind = TokKind::Float;
+          t.TooLarge = true;
+          auto f = std::from_chars(first, last, t.Real);
+          if (f.ec != std::errc() || f.ptr != last) Error(t.Line, "Number too large");
+        } else if (r.ec != std::errc() || r.ptr != last) {
+          Error(t.Line, "Invalid number");
+        }
       }
     }
     if (IsIdentChar(at(FPos))) Error(t.Line, "Invalid number");
@@ -349,7 +357,10 @@ std::vector<std::uint8_t> TStoredFormReader::ReadHex(int Line) {
 }
 
 void TStoredFormReader::ReadHeader(std::string& Name, std::string& ClassName) {
-  Name = ExpectIdent("A component name").Text;
+  const Token name = ExpectIdent("A component name");
+  // "nil" stands for no component in references, so no component may bear it.
+  if (SameText(name.Text, "nil")) Error(name.Line, "nil cannot be a component name");
+  Name = name.Text;
   ExpectSymbol(':');
   ClassName = ExpectIdent("A class name").Text;
 }
@@ -490,8 +501,8 @@ std::int64_t TStoredFormReader::ReadOrdinal(const TPropInfo& Prop, int Line) {
   Token t = Next();
   switch (Prop.Kind) {
     case TPropKind::Integer:
-      if (t.Kind != TokKind::Integer) Unexpected(t, "An integer");
-      if (t.Int < Prop.MinValue || t.Int > Prop.MaxValue) {
+      if (t.Kind != TokKind::Integer && !t.TooLarge) Unexpected(t, "An integer");
+      if (t.TooLarge || t.Int < Prop.MinValue || t.Int > Prop.MaxValue) {
         Error(t.Line, Format("Value out of range for property %s", {Prop.Name}));
       }
       return t.Int;
@@ -718,7 +729,10 @@ std::string TStoredFormWriter::FloatText(double Value) {
   // The shortest text that reads back as the very same double.
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, Value);
-  return std::string(buf, r.ptr);
+  std::string text(buf, r.ptr);
+  // A whole number gets a point, so that it reads back as a real however large it is.
+  if (text.find_first_of(".e") == std::string::npos) text += ".0";
+  return text;
 }
 
 std::string TStoredFormWriter::StringText(const std::string& Value) {
@@ -784,6 +798,7 @@ std::string TStoredFormWriter::Write() {
 }
 
 void TStoredFormWriter::WriteObject(TComponent* Component, int Indent) {
+  if (SameText(Component->Name(), "nil")) throw EWriteError("nil cannot be a component name");
   if (Component->Name().empty()) {
     throw EWriteError(
         Format("A component of class %s has no name", {std::string(Component->ClassName())}));

@@ -148,6 +148,7 @@ TEST_F(StoredFormTest, WriterRoundTripsValuesSetInCode) {
   TTestForm form;
   form.SetName("Main");
   form.Count = 1;
+  form.Speed = 14308771156321341440.0;  // whole, and beyond any integer
   auto* c = new TTestComp(&form);
   c->SetName("Odd");
   c->Count = std::numeric_limits<int>::min();
@@ -163,6 +164,7 @@ TEST_F(StoredFormTest, WriterRoundTripsValuesSetInCode) {
 
   TTestForm copy;
   ReadStoredForm(&copy, text);
+  EXPECT_EQ(copy.Speed, form.Speed);
   auto* d = static_cast<TTestComp*>(copy.FindComponent("Odd"));
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->Count, std::numeric_limits<int>::min());
@@ -242,7 +244,8 @@ TEST_F(StoredFormTest, DamagedDataNamesTheProblemAndTheLine) {
       {"object F: TTestForm\n  Colour = 3\nend", 2, "Property Colour does not exist"},
       {"object F: TTestForm\n  Count = 'three'\nend", 2, "An integer expected"},
       {"object F: TTestForm\n  Small = 256\nend", 2, "out of range"},
-      {"object F: TTestForm\n  Count = 99999999999999999999\nend", 2, "too large"},
+      {"object F: TTestForm\n  Count = 99999999999999999999\nend", 2, "out of range"},
+      {"object F: TTestForm\n  Count = $10000000000000000\nend", 2, "too large"},
       {"object F: TTestForm\n  Border = tbRound\nend", 2, "Invalid value tbRound"},
       {"object F: TTestForm\n  Options = [toAlpha, toDelta]\nend", 2, "Invalid element toDelta"},
       {"object F: TTestForm\n  Flag = 1\nend", 2, "True or False"},
