@@ -61,6 +61,15 @@ int main(int argc, char** argv) {
       WriteFile(out / "Sound" / (stage.baseName + ".mp3"),
                 assets::EncodeMp3(assets::RenderMusic(stage)));
     }
+    // Three minutes of music for measuring how long opening a stage's music takes (not laid out
+    // beside the programs).
+    assets::Stage long3 = assets::Stage1();
+    long3.chart.pop_back();  // the end note
+    const assets::Chart once = long3.chart;
+    for (int offset = 62000; offset + 62000 <= 178000; offset += 62000)
+      for (const assets::ChartNote& n : once) long3.chart.push_back({n.time + offset, n.kind});
+    long3.musicMs = 180000;
+    WriteFile(out / "bench" / "three_minutes.mp3", assets::EncodeMp3(assets::RenderMusic(long3)));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "morvane_assets: %s\n", e.what());
     return 1;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <utility>
 
 #include "platform/rtl/SysUtils.h"
 
@@ -45,20 +46,31 @@ namespace {
 }  // namespace
 
 Mp3Decoder::Mp3Decoder(const std::string& fileName) : fileName_(fileName) {
-  static std::once_flag init;
-  std::call_once(init, [] { mpg123_init(); });
-
   std::error_code ec;
   const std::filesystem::path path(fileName);
   if (fileName.empty() || !std::filesystem::exists(path, ec))
     Fail(fileName, "the file does not exist");
   if (!std::filesystem::is_regular_file(path, ec)) Fail(fileName, "it is not a file");
-  {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) Fail(fileName, "the file cannot be read");
-    bytes_.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    if (f.bad()) Fail(fileName, "the file cannot be read");
-  }
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) Fail(fileName, "the file cannot be read");
+  // Hours of music at the highest bit rate stay far below this; anything larger is not music.
+  if (size > (std::uintmax_t{256} << 20)) Fail(fileName, "the file is too large");
+  bytes_.resize(static_cast<size_t>(size));
+  std::ifstream f(path, std::ios::binary);
+  if (!f || !f.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(size)))
+    Fail(fileName, "the file cannot be read");
+  Start();
+}
+
+Mp3Decoder::Mp3Decoder(std::vector<std::uint8_t> bytes, const std::string& name)
+    : fileName_(name), bytes_(std::move(bytes)) {
+  Start();
+}
+
+void Mp3Decoder::Start() {
+  static std::once_flag init;
+  std::call_once(init, [] { mpg123_init(); });
+  const std::string& fileName = fileName_;
   if (bytes_.empty()) Fail(fileName, "the file is empty");
 
   int err = MPG123_OK;

@@ -20,6 +20,8 @@ class Mp3Decoder {
   // Raises EMCIDeviceError naming the file when it is missing, empty, unreadable, not MP3 or
   // holds no audio.
   explicit Mp3Decoder(const std::string& fileName);
+  // The same over bytes already in memory; `name` goes into the messages.
+  Mp3Decoder(std::vector<std::uint8_t> bytes, const std::string& name);
   ~Mp3Decoder();
   Mp3Decoder(const Mp3Decoder&) = delete;
   Mp3Decoder& operator=(const Mp3Decoder&) = delete;
@@ -37,6 +39,7 @@ class Mp3Decoder {
 
  private:
   friend struct Mp3Io;
+  void Start();
   std::string fileName_;
   std::vector<std::uint8_t> bytes_;
   std::size_t cursor_ = 0;  // read position of the decoder in bytes_
