@@ -2,6 +2,7 @@
 // every position can be checked against the samples that were actually played.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/backend/HeadlessBackend.h"
+#include "platform/dsound/SoundMixer.h"
 #include "platform/mci/MPlayer.h"
 #include "platform/mci/Mp3Decoder.h"
 
@@ -255,6 +257,23 @@ TEST_F(MediaPlayerTest, OpenClosesWhatWasOpen) {
   mp->FileName = "Sound/no such music.mp3";
   EXPECT_THROW(mp->Open(), EMCIDeviceError);
   EXPECT_EQ(mp->Mode(), mpNotReady);
+}
+
+// Without an audio device the music plays into nothing, and the position still follows the clock.
+TEST_F(MediaPlayerTest, NullOutputAdvancesWithTheClock) {
+  // Someone else holds the one device: the mixer falls back to its null output.
+  auto taken = hb->OpenAudio(
+      [](std::int16_t* out, int frames) { std::fill(out, out + 2 * frames, std::int16_t{0}); });
+  dsound::SoundMixer::Instance().EnsureDevice();
+  Open();
+  mp->Play();
+  hb->Advance(1000);
+  EXPECT_EQ(mp->Position(), 1000);
+  hb->Advance(234);
+  EXPECT_EQ(mp->Position(), 1234);
+  mp->Pause();
+  hb->Advance(100);
+  EXPECT_EQ(mp->Position(), 1234);
 }
 
 class BadMusicFileTest : public MediaPlayerTest {
