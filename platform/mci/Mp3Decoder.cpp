@@ -47,7 +47,8 @@ namespace {
 
 Mp3Decoder::Mp3Decoder(const std::string& fileName) : fileName_(fileName) {
   std::error_code ec;
-  const std::filesystem::path path(fileName);
+  // Names come as the programs spell them, with backslashes and doubled separators.
+  const std::filesystem::path path(NativePathName(fileName));
   if (fileName.empty() || !std::filesystem::exists(path, ec))
     Fail(fileName, "the file does not exist");
   if (!std::filesystem::is_regular_file(path, ec)) Fail(fileName, "it is not a file");

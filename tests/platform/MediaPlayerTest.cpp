@@ -253,6 +253,11 @@ TEST_F(MediaPlayerTest, OpenClosesWhatWasOpen) {
   EXPECT_EQ(mp->Position(), 0);
   EXPECT_GT(mp->Length(), 80000);
 
+  // Names as the programs spell them: backslashes, a doubled separator.
+  mp->FileName = fs::current_path().string() + "\\\\Sound\\Last Boss.mp3";
+  mp->Open();
+  EXPECT_EQ(mp->Length(), 67000);
+
   // A failed Open leaves the player closed.
   mp->FileName = "Sound/no such music.mp3";
   EXPECT_THROW(mp->Open(), EMCIDeviceError);
