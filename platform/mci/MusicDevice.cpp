@@ -77,17 +77,26 @@ std::int64_t MusicDevice::Audible(std::uint64_t played) const {
 }
 
 MusicMode MusicDevice::Mode() {
+  if (!decoder_) return MusicMode::Closed;
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   return mode_;
 }
 
 std::int64_t MusicDevice::Position() {
+  if (!decoder_) return 0;
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   return mode_ == MusicMode::Playing ? Audible(Mixer().FramesPlayed()) : position_;
+}
+
+void MusicDevice::CatchUp() {
+  // The device of the backend in use (a test may have installed another since), and the music
+  // a device without a thread of its own has played by now.
+  Mixer().EnsureDevice();
+  Mixer().Pump();
 }
 
 void MusicDevice::StartAt(std::int64_t frame) {
@@ -101,9 +110,8 @@ void MusicDevice::StartAt(std::int64_t frame) {
 
 void MusicDevice::Play(std::optional<std::int64_t> from) {
   if (!decoder_) NotOpen();
-  Mixer().EnsureDevice();
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   if (from) {
     const std::int64_t start = std::clamp<std::int64_t>(*from, 0, length_);
@@ -121,8 +129,9 @@ void MusicDevice::Play(std::optional<std::int64_t> from) {
 }
 
 void MusicDevice::Stop() {
+  if (!decoder_) return;
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   if (mode_ == MusicMode::Playing) position_ = Audible(Mixer().FramesPlayed());
   if (mode_ == MusicMode::Playing || mode_ == MusicMode::Paused) mode_ = MusicMode::Stopped;
@@ -131,8 +140,8 @@ void MusicDevice::Stop() {
 
 void MusicDevice::Pause() {
   if (!decoder_) NotOpen();
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   if (mode_ == MusicMode::Playing) {
     position_ = Audible(Mixer().FramesPlayed());
@@ -145,8 +154,8 @@ void MusicDevice::Pause() {
 
 void MusicDevice::Seek(std::int64_t frame) {
   if (!decoder_) NotOpen();
+  CatchUp();
   dsound::MixerLock lock;
-  Mixer().Pump();
   Refresh();
   position_ = std::clamp<std::int64_t>(frame, 0, length_);
   mode_ = MusicMode::Stopped;

@@ -61,6 +61,7 @@ class MusicDevice : public dsound::StreamSource {
     int count;
   };
 
+  void CatchUp();
   // Reads the device's progress: the audible frame while playing, and the natural end.
   void Refresh();
   std::int64_t Audible(std::uint64_t played) const;
