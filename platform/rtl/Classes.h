@@ -120,7 +120,9 @@ struct TPropInfo {
     if constexpr (std::is_floating_point_v<T>) {
       DefaultFloat = Value;
     } else if constexpr (std::is_enum_v<T> || std::is_integral_v<T>) {
+      // Also the default of a real property given as a whole number (".Default(1)").
       DefaultOrd = static_cast<std::int64_t>(Value);
+      DefaultFloat = static_cast<double>(DefaultOrd);
     } else if constexpr (std::is_convertible_v<const T&, std::string>) {
       DefaultString = Value;
     } else {

@@ -25,12 +25,14 @@ using TTestOptions = TSet<TTestOption>;
 class TTestBlob : public TPersistent {
  public:
   int Width = 0;
+  double Gain = 1;
   std::vector<std::uint8_t> Bytes;
   std::int64_t SizeSeen = -1;  // the size of the stream the reader handed over
 
   void DefineProperties(TPropertyDefs& P) override {
     TPersistent::DefineProperties(P);
     P.Int("Width", Width).Default(0);
+    P.Float("Gain", Gain).Default(1);
     P.DefineBinaryProperty(
         "Data",
         [this](TStream* S) {

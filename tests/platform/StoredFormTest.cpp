@@ -159,8 +159,11 @@ TEST_F(StoredFormTest, WriterRoundTripsValuesSetInCode) {
   auto* item = static_cast<TTestItem*>(c->Items->Add());
   item->Name = "x";
   c->OnClick = [](TObject*) {};  // a handler set in code has no name and is not stored
+  c->Blob->Gain = 2;  // differs from its default of 1 and is written; the form's own is not
   const std::string text = WriteStoredForm(&form);
   EXPECT_EQ(text.find("OnClick"), std::string::npos);
+  EXPECT_NE(text.find("Blob.Gain = 2.0"), std::string::npos);
+  EXPECT_EQ(text.find("Gain = 1"), std::string::npos);
 
   TTestForm copy;
   ReadStoredForm(&copy, text);
