@@ -525,6 +525,7 @@ std::vector<JoystickInfo> SdlBackend::Joysticks() {
     info.axes = std::max(SDL_JoystickNumAxes(js), 0);
     info.buttons = std::max(SDL_JoystickNumButtons(js), 0);
     info.hats = std::max(SDL_JoystickNumHats(js), 0);
+    info.forceFeedback = SDL_JoystickHasRumble(js) == SDL_TRUE;
     out.push_back(std::move(info));
   }
   return out;
