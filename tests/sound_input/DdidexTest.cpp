@@ -350,6 +350,21 @@ TEST_F(DdidexTest, BackGroundReadsTheKeyboardWithoutFocus) {
   EXPECT_TRUE(input->ButtonDown(1));
 }
 
+TEST_F(DdidexTest, DesignerRefusesASecondComponentOnOneForm) {
+  form->SetDesigning(true);
+  try {
+    new TDDIDEX(form);
+    FAIL() << "a second component was accepted";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message, "DDIDEXコンポーネントを、同一フォームに2つ以上貼る事はできません");
+  }
+  int count = 0;
+  for (int i = 0; i < form->ComponentCount(); ++i)
+    if (dynamic_cast<TDDIDEX*>(form->Components(i))) ++count;
+  EXPECT_EQ(count, 1);
+  form->SetDesigning(false);
+}
+
 TEST_F(DdidexTest, DebugOptionsAreProcessWide) {
   EXPECT_EQ(input->DebugOption(), TDDIDDebugOption{dioHaltOnError});
   EXPECT_TRUE(Ddidex::HaltOnError);
