@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "framework/graphics/DXConsts.h"
 #include "platform/gdi/Clipbrd.h"
@@ -17,6 +17,9 @@ DWORD LE32(const BYTE* p) {
          (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24);
 }
 WORD LE16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
+
+// Largest decoded size of a run-length-encoded picture (256 MiB).
+constexpr std::int64_t kMaxDecodedBytes = std::int64_t{1} << 28;
 
 [[noreturn]] void InvalidDIB() { throw EInvalidGraphic(SDIBInvalid); }
 
@@ -246,9 +249,12 @@ void TDIBSharedImage::FreeStore() {
 
 TDIBSharedImage::~TDIBSharedImage() { FreeStore(); }
 
+void TDIBSharedImage::FreeBlock::operator()(BYTE* p) const { std::free(p); }
+
 void TDIBSharedImage::AllocateBlock(std::size_t bytes) {
-  // Every new store starts zero-filled, so nothing stale ever reaches a file or a form.
-  FBlock.reset(new (std::nothrow) BYTE[bytes == 0 ? 1 : bytes]());
+  // Every new store starts zero-filled, so nothing stale ever reaches a file or a form. (Large
+  // zeroed blocks come from the system untouched: only the pages written cost memory.)
+  FBlock.reset(static_cast<BYTE*>(std::calloc(bytes == 0 ? 1 : bytes, 1)));
   if (!FBlock) throw EOutOfMemory("Out of memory");
 }
 
@@ -516,6 +522,9 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
   const std::int64_t left = stream->Size() - stream->Position();
   if (compressed) {
     if (sizeImage == 0 || static_cast<std::int64_t>(sizeImage) > left) InvalidDIB();
+    // A few bytes of run-length data can name an image of gigabytes; pictures larger than
+    // this are not read.
+    if (widthBytes > kMaxDecodedBytes / rows) InvalidDIB();
   } else {
     // Both factors are below 2^35, so compare by division rather than risk the product.
     if (widthBytes > left / rows) InvalidDIB();

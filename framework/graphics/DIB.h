@@ -125,7 +125,10 @@ class TDIBSharedImage : public TSharedImage {
   void AllocateBlock(std::size_t bytes);
   void DecodeRLE(const BYTE* data, std::size_t size, bool rle8);
 
-  std::unique_ptr<BYTE[]> FBlock;  // memory images and compressed data
+  struct FreeBlock {
+    void operator()(BYTE* p) const;
+  };
+  std::unique_ptr<BYTE, FreeBlock> FBlock;  // memory images and compressed data
 };
 
 // The shared empty image; never freed by releases.

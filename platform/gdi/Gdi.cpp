@@ -8,14 +8,16 @@
 
 namespace {
 
+// The registries outlive every static object, so handles freed during program exit (a palette
+// cache emptied at the end) are still checked against them.
 std::unordered_set<const TGdiObject*>& LiveObjects() {
-  static std::unordered_set<const TGdiObject*> live;
-  return live;
+  static auto* live = new std::unordered_set<const TGdiObject*>;
+  return *live;
 }
 
 std::unordered_set<const TDeviceContext*>& LiveDCs() {
-  static std::unordered_set<const TDeviceContext*> live;
-  return live;
+  static auto* live = new std::unordered_set<const TDeviceContext*>;
+  return *live;
 }
 
 template <class T>

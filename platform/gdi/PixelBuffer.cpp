@@ -324,27 +324,29 @@ void FillPixels(const TPixelBuffer& buf, const TRect& clip, const TRect& rect, D
   const TRect r = IntersectRects(IntersectRects(rect, clip), buf.Bounds());
   if (RectIsEmpty(r)) return;
   const int w = r.Width();
-  for (int y = r.Top; y < r.Bottom; ++y) {
-    BYTE* row = buf.Row(y);
-    switch (buf.BitCount) {
-      case 8:
-        std::memset(row + r.Left, static_cast<int>(pixel & 0xFF), w);
-        break;
-      case 16: {
-        const std::uint16_t v = static_cast<std::uint16_t>(pixel);
-        for (int x = 0; x < w; ++x) std::memcpy(row + 2 * (r.Left + x), &v, 2);
-        break;
-      }
-      case 32: {
-        BYTE* p = row + 4 * r.Left;
-        for (int x = 0; x < w; ++x, p += 4) std::memcpy(p, &pixel, 4);
-        break;
-      }
-      default:
-        for (int x = r.Left; x < r.Right; ++x) WritePixel(buf, x, y, pixel);
-        break;
+  if (buf.BitCount < 8) {
+    for (int y = r.Top; y < r.Bottom; ++y)
+      for (int x = r.Left; x < r.Right; ++x) WritePixel(buf, x, y, pixel);
+    return;
+  }
+  // The first row is filled by doubling copies, the others are copies of it.
+  const std::size_t bpp = static_cast<std::size_t>(buf.BitCount / 8);
+  const std::size_t bytes = bpp * static_cast<std::size_t>(w);
+  BYTE* first = buf.Row(r.Top) + bpp * static_cast<std::size_t>(r.Left);
+  if (bpp == 1) {
+    std::memset(first, static_cast<int>(pixel & 0xFF), bytes);
+  } else {
+    const BYTE one[4] = {static_cast<BYTE>(pixel), static_cast<BYTE>(pixel >> 8),
+                         static_cast<BYTE>(pixel >> 16), static_cast<BYTE>(pixel >> 24)};
+    std::memcpy(first, one, bpp);
+    for (std::size_t done = bpp; done < bytes;) {
+      const std::size_t n = std::min(done, bytes - done);
+      std::memcpy(first + done, first, n);
+      done += n;
     }
   }
+  for (int y = r.Top + 1; y < r.Bottom; ++y)
+    std::memcpy(buf.Row(y) + bpp * static_cast<std::size_t>(r.Left), first, bytes);
 }
 
 void BlendPixel(const TPixelBuffer& buf, const TRect& clip, int x, int y, TColor color, int alpha) {
@@ -440,16 +442,21 @@ bool StretchPixels(const TPixelBuffer& dst, const TRect& clip, int dx, int dy, i
     if (rawRows) {
       BYTE* to = dst.Row(y) + area.Left * bytesPerPixel;
       const BYTE* from = src.Row(static_cast<int>(srow)) + cols[0] * bytesPerPixel;
+      std::memcpy(to, from, static_cast<std::size_t>(area.Width()) * bytesPerPixel);
       if (bytesPerPixel == 4 && mask != 0xFFFFFFFFu) {
-        // The spare byte of 32-bit pixels is always written as zero.
-        for (int x = 0; x < area.Width(); ++x) {
-          DWORD v;
-          std::memcpy(&v, from + 4 * x, 4);
-          v &= mask;
-          std::memcpy(to + 4 * x, &v, 4);
+        // Bits of 32-bit pixels outside the channels (the spare byte) are always written as
+        // zero.
+        if ((mask & 0xFFFFFFu) == 0xFFFFFFu) {
+          const BYTE keep = static_cast<BYTE>(mask >> 24);
+          for (int x = 0; x < area.Width(); ++x) to[4 * x + 3] &= keep;
+        } else {
+          for (int x = 0; x < area.Width(); ++x) {
+            DWORD v;
+            std::memcpy(&v, to + 4 * x, 4);
+            v &= mask;
+            std::memcpy(to + 4 * x, &v, 4);
+          }
         }
-      } else {
-        std::memcpy(to, from, static_cast<std::size_t>(area.Width()) * bytesPerPixel);
       }
       continue;
     }

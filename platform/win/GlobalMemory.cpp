@@ -11,9 +11,10 @@ struct Block {
   int Locks = 0;
 };
 
+// Outlives every static object, so blocks freed during program exit are still found.
 std::unordered_map<HGLOBAL, Block*>& Blocks() {
-  static std::unordered_map<HGLOBAL, Block*> blocks;
-  return blocks;
+  static auto* blocks = new std::unordered_map<HGLOBAL, Block*>;
+  return *blocks;
 }
 
 Block* Find(HGLOBAL h) {

@@ -346,6 +346,10 @@ TEST(DIBFiles, DamagedHeadersAreRefused) {
   Bytes emptyRle;
   emptyRle.Info(2, 2, 8, 1, 0).Zeros(1024);
   EXPECT_EQ(ErrorOf(emptyRle), kInvalid);
+  // Nor may a few bytes of run-length data stand for gigabytes of pixels.
+  Bytes vastRle;
+  vastRle.Info(100000, 100000, 8, 1, 4).Zeros(1024).Raw({0, 0, 0, 1});
+  EXPECT_EQ(ErrorOf(vastRle), kInvalid);
   Bytes longRle;
   longRle.Info(2, 2, 8, 1, 100).Zeros(1024).Raw({0, 0, 0, 1});
   EXPECT_EQ(ErrorOf(longRle), kInvalid);
@@ -584,6 +588,36 @@ TEST(DIBStoredData, PictureDataRoundTrip) {
   auto bad = StreamOf({4, 'T', 'X', 'Y', 'Z', 0, 0, 0, 0});
   EXPECT_THROW(backDefs.Find("Data")->ReadData(bad.get()), EInvalidGraphic);
   EXPECT_EQ(back.Graphic(), read);
+}
+
+// A component holding a picture, as the image list's items do. (Outside any namespace: stored
+// forms name it by its class name.)
+class TPictureHolder : public TComponent {
+ public:
+  explicit TPictureHolder(TComponent* owner) : TComponent(owner) {}
+  void DefineProperties(TPropertyDefs& defs) override {
+    TComponent::DefineProperties(defs);
+    defs.Persistent("Picture", &Picture);
+  }
+  TPicture Picture;
+};
+
+TEST(DIBStoredData, PicturesTravelThroughStoredForms) {
+  TPictureHolder holder(nullptr);
+  holder.SetName("Holder");
+  auto* dib = new TDIB;
+  dib->SetSize(5, 3, 8);
+  dib->SetPixels(4, 2, 200);
+  holder.Picture.SetGraphic(dib);
+  delete dib;
+  const std::string text = WriteStoredForm(&holder);
+  EXPECT_NE(text.find("Picture.Data"), std::string::npos) << text;
+  TPictureHolder back(nullptr);
+  ReadStoredForm(&back, text);
+  auto* read = dynamic_cast<TDIB*>(back.Picture.Graphic());
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->Pixels(4, 2), 200u);
+  EXPECT_EQ(WriteStoredForm(&back), text);
 }
 
 TEST(DIBStoredData, WholeFileUnderTheDIBProperty) {
