@@ -7,11 +7,15 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "assets/StoredForms.h"
+#include "platform/backend/HeadlessBackend.h"
+#include "platform/forms/Forms.h"
+#include "platform/mci/MPlayer.h"
 #include "platform/rtl/Classes.h"
 
 namespace {
@@ -229,6 +233,74 @@ TEST(StoredFormsTest, EditorHasItsEightDrumsTwoAt22kHz) {
                {"Clap", 9064},
                {"Kan", 10058}},
               2, 0);
+}
+
+// Loading for real, through the components' own stored properties. The handlers are left out:
+// they belong to the programs' windows, which bind them by name.
+class ProbeForm : public TForm {
+ public:
+  using TForm::TForm;
+  const char* ClassName() const override { return "TForm1"; }
+};
+
+std::string WithoutHandlers(const std::string& text) {
+  return std::regex_replace(text, std::regex("\\n *On[A-Za-z]+ = [A-Za-z0-9_]+(?=\\n)"), "");
+}
+
+// The items of a component's collection property, with their stored properties.
+std::vector<TPropertyDefs> CollectionItems(TComponent* c, const std::string& property) {
+  TPropertyDefs defs;
+  c->DefineProperties(defs);
+  const TPropInfo* p = defs.Find(property);
+  std::vector<TPropertyDefs> items;
+  if (p == nullptr || p->Kind != TPropKind::Collection) return items;
+  auto* collection = dynamic_cast<TCollection*>(p->GetObject());
+  for (int i = 0; collection != nullptr && i < collection->Count(); ++i) {
+    collection->Items(i)->DefineProperties(items.emplace_back());
+  }
+  return items;
+}
+
+void LoadAndCheck(const std::string& text, const std::vector<std::string>& classes,
+                  const std::string& imageList, int pictures, const std::string& waveList,
+                  int sounds) {
+  // Classes register themselves when their code is linked in; the programs' windows pull in
+  // every class they use, this test only the media player, which it names here.
+  delete new TMediaPlayer(nullptr);
+  for (const std::string& c : classes)
+    if (GetClass(c) == nullptr) GTEST_SKIP() << c << " is not built yet";
+  backend::HeadlessBackend::InstallFresh();
+  ProbeForm* form = new ProbeForm(nullptr);
+  try {
+    ReadStoredForm(form, WithoutHandlers(text));
+  } catch (const Exception& e) {
+    form->Free();
+    FAIL() << e.Message;
+  }
+  EXPECT_EQ(form->ComponentCount(), static_cast<int>(classes.size()));
+  if (!imageList.empty()) {
+    ASSERT_NE(form->FindComponent(imageList), nullptr);
+    EXPECT_EQ(CollectionItems(form->FindComponent(imageList), "Items").size(),
+              static_cast<size_t>(pictures));
+  }
+  ASSERT_NE(form->FindComponent(waveList), nullptr);
+  const auto waves = CollectionItems(form->FindComponent(waveList), "Items");
+  EXPECT_EQ(waves.size(), static_cast<size_t>(sounds));
+  form->Free();
+}
+
+TEST(StoredFormsTest, GameFormLoadsIntoItsComponents) {
+  LoadAndCheck(GameFormResource(),
+               {"TDXDraw", "TApplicationEvents", "TDXSpriteEngine", "TDXImageList", "TMediaPlayer",
+                "TDDIDEX", "TDXSound", "TDXWaveList"},
+               "DXImageList1", 12, "DXWaveList1", 5);
+}
+
+TEST(StoredFormsTest, EditorFormLoadsIntoItsComponents) {
+  LoadAndCheck(EditorFormResource(),
+               {"TMediaPlayer", "TOpenDialog", "TApplicationEvents", "TDXDraw", "TDXSound",
+                "TDXWaveList", "TSpeedButton", "TTrackBar", "TLabel", "TDDIDEX"},
+               "", 0, "Sounds", 8);
 }
 
 }  // namespace
