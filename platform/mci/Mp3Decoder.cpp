@@ -39,31 +39,20 @@ struct Mp3Io {
 
 namespace {
 
-// Whether the file starts with a Xing/Info tag frame whose frame count cannot be true: a frame
-// takes more than 4 bytes, so a count above a quarter of the file size is a lie, and decoders
-// that believe it can spend many seconds on a file of a few bytes. Such a tag is then ignored
-// (the length comes from scanning the frames anyway).
+// Whether the file holds a Xing/Info tag frame whose frame count cannot be true: a frame takes
+// more than 4 bytes, so a count above a quarter of the file size is a lie, and a decoder that
+// believes it can spend many seconds on a file of a few bytes. The decoder takes the tag from
+// whichever frame it first syncs on, so every place near the start is checked. Such a file is
+// decoded without its tag (the length comes from scanning the frames anyway).
 bool ImplausibleTag(const std::vector<std::uint8_t>& b) {
-  size_t at = 0;
-  if (b.size() >= 10 && b[0] == 'I' && b[1] == 'D' && b[2] == '3') {  // an ID3v2 tag in front
-    at = 10 + (size_t(b[6] & 0x7F) << 21 | size_t(b[7] & 0x7F) << 14 | size_t(b[8] & 0x7F) << 7 |
-               size_t(b[9] & 0x7F));
-    if (b[5] & 0x10) at += 10;
-  }
-  const size_t end = std::min(b.size(), at + 4096);
-  while (at + 4 <= end && !(b[at] == 0xFF && (b[at + 1] & 0xE0) == 0xE0)) ++at;
-  if (at + 4 > end) return false;
-  // The tag sits after the frame header and the side information, whose size depends on the
-  // MPEG version and the channel mode; look at every place it can be.
-  for (size_t offset : {4 + 9, 4 + 17, 4 + 32, 4 + 2 + 9, 4 + 2 + 17, 4 + 2 + 32}) {
-    const size_t t = at + offset;
-    if (t + 12 > b.size()) continue;
+  const size_t end = std::min<size_t>(b.size(), 1 << 16);
+  for (size_t t = 0; t + 12 <= end; ++t) {
     const bool tag = (b[t] == 'X' && b[t + 1] == 'i' && b[t + 2] == 'n' && b[t + 3] == 'g') ||
                      (b[t] == 'I' && b[t + 1] == 'n' && b[t + 2] == 'f' && b[t + 3] == 'o');
     if (!tag || !(b[t + 7] & 1)) continue;  // no frame count
     const std::uint32_t frames = std::uint32_t(b[t + 8]) << 24 | std::uint32_t(b[t + 9]) << 16 |
                                  std::uint32_t(b[t + 10]) << 8 | b[t + 11];
-    return frames > b.size() / 4;
+    if (frames > b.size() / 4) return true;
   }
   return false;
 }
