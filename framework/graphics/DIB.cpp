@@ -18,8 +18,8 @@ DWORD LE32(const BYTE* p) {
 }
 WORD LE16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 
-// Largest decoded size of a run-length-encoded picture (256 MiB).
-constexpr std::int64_t kMaxDecodedBytes = std::int64_t{1} << 28;
+// Largest decoded size of a run-length-encoded picture (64 MiB: 8192 x 8192 at 8 bits).
+constexpr std::int64_t kMaxDecodedBytes = std::int64_t{1} << 26;
 
 [[noreturn]] void InvalidDIB() { throw EInvalidGraphic(SDIBInvalid); }
 

@@ -442,21 +442,26 @@ bool StretchPixels(const TPixelBuffer& dst, const TRect& clip, int dx, int dy, i
     if (rawRows) {
       BYTE* to = dst.Row(y) + area.Left * bytesPerPixel;
       const BYTE* from = src.Row(static_cast<int>(srow)) + cols[0] * bytesPerPixel;
-      std::memcpy(to, from, static_cast<std::size_t>(area.Width()) * bytesPerPixel);
+      const int w = area.Width();
       if (bytesPerPixel == 4 && mask != 0xFFFFFFFFu) {
         // Bits of 32-bit pixels outside the channels (the spare byte) are always written as
-        // zero.
-        if ((mask & 0xFFFFFFu) == 0xFFFFFFu) {
-          const BYTE keep = static_cast<BYTE>(mask >> 24);
-          for (int x = 0; x < area.Width(); ++x) to[4 * x + 3] &= keep;
-        } else {
-          for (int x = 0; x < area.Width(); ++x) {
-            DWORD v;
-            std::memcpy(&v, to + 4 * x, 4);
-            v &= mask;
-            std::memcpy(to + 4 * x, &v, 4);
-          }
+        // zero; two pixels at a time.
+        const std::uint64_t pair = (std::uint64_t{mask} << 32) | mask;
+        int x = 0;
+        for (; x + 2 <= w; x += 2) {
+          std::uint64_t v;
+          std::memcpy(&v, from + 4 * x, 8);
+          v &= pair;
+          std::memcpy(to + 4 * x, &v, 8);
         }
+        if (x < w) {
+          DWORD v;
+          std::memcpy(&v, from + 4 * x, 4);
+          v &= mask;
+          std::memcpy(to + 4 * x, &v, 4);
+        }
+      } else {
+        std::memcpy(to, from, static_cast<std::size_t>(w) * bytesPerPixel);
       }
       continue;
     }

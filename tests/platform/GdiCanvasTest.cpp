@@ -191,6 +191,21 @@ TEST(CanvasLines, WidePensAreCentredOnTheLine) {
   EXPECT_EQ(t.At(22, 5), 0u);
 }
 
+TEST(CanvasLines, WidePensAtTheEdgesKeepTheirInsideHalf) {
+  // The status band's line sits on the last row but one; the lane's on the first row.
+  Surface s(16, 8, 32);
+  TCanvas& c = s.Open();
+  c.Pen()->SetWidth(3);
+  c.Pen()->SetColor(clWhite);
+  c.MoveTo(0, 0);
+  c.LineTo(16, 0);
+  c.MoveTo(0, 7);
+  c.LineTo(16, 7);
+  EXPECT_EQ(s.Count(0xFFFFFF, {0, 0, 16, 2}), 32);
+  EXPECT_EQ(s.Count(0xFFFFFF, {0, 6, 16, 8}), 32);
+  EXPECT_EQ(s.Count(0xFFFFFF, {0, 2, 16, 6}), 0);
+}
+
 TEST(CanvasLines, LinesFarOutsideTheTargetAreClipped) {
   Surface s(16, 16, 16, 0xF800, 0x07E0, 0x001F);
   TCanvas& c = s.Open();
@@ -405,6 +420,13 @@ TEST(CanvasCopyRect, CopiesBetweenFormatsWithCopyModes) {
   to.CopyRect({7, 3, 9, 5}, &from, {0, 0, 2, 2});
   EXPECT_EQ(dst.At(7, 3), 0xFFFFu);
   EXPECT_EQ(dst.Count(0xFFFF, {0, 0, 8, 4}), 1);
+}
+
+TEST(CanvasCopyRect, SpareBytesOfThirtyTwoBitPixelsAreNotCopied) {
+  Surface src(3, 1, 32), dst(3, 1, 32);
+  for (int x = 0; x < 3; ++x) WritePixel(src.Buffer, x, 0, 0xFF000000u | (0x010203u * (x + 1)));
+  dst.Open().CopyRect({0, 0, 3, 1}, &src.Open(), {0, 0, 3, 1});
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(dst.At(x, 0), 0x010203u * (x + 1)) << x;
 }
 
 TEST(CanvasCopyRect, MirroredAndOverlappingCopies) {
