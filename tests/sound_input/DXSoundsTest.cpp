@@ -453,4 +453,57 @@ TEST_F(DXSoundsTest, ItemsAssignAndKeepTheirSoundsWhileRunning) {
     EXPECT_NE(defs.Find(name), nullptr) << name;
 }
 
+TEST_F(DXSoundsTest, StoredFormsKeepSoundsWholeAndEmptySoundsEmpty) {
+  TComponent root(nullptr);
+  root.SetName("Root");
+  auto* snd = new TDXSound(&root);
+  snd->SetName("DXSound1");
+  snd->AutoInitialize = false;
+  snd->SetOptions({soGlobalFocus});
+  auto* wl = new TDXWaveList(&root);
+  wl->SetName("DXWaveList1");
+  wl->SetDXSound(snd);
+  auto* snare = static_cast<TWaveCollectionItem*>(wl->Items()->Add());
+  snare->SetName("Snare");
+  FillWave(snare->Wave(), 441, 77);
+  snare->SetMaxPlayingCount(3);
+  snare->SetLooped(true);
+  static_cast<TWaveCollectionItem*>(wl->Items()->Add())->SetName("Empty");
+
+  const std::string text = WriteStoredForm(&root);
+  EXPECT_NE(text.find("Wave.WAVE"), std::string::npos);
+  TComponent back(nullptr);
+  ReadStoredForm(&back, text);
+  auto* snd2 = dynamic_cast<TDXSound*>(back.FindComponent("DXSound1"));
+  auto* wl2 = dynamic_cast<TDXWaveList*>(back.FindComponent("DXWaveList1"));
+  ASSERT_NE(snd2, nullptr);
+  ASSERT_NE(wl2, nullptr);
+  EXPECT_EQ(wl2->DXSound(), snd2);
+  EXPECT_FALSE(snd2->AutoInitialize);
+  EXPECT_EQ(snd2->Options(), TDXSoundOptions({soGlobalFocus}));
+  ASSERT_EQ(wl2->Items()->Count(), 2);
+  TWaveCollectionItem* s2 = wl2->Items()->Find("snare");
+  EXPECT_TRUE(s2->Looped());
+  EXPECT_EQ(s2->MaxPlayingCount(), 3);
+  ASSERT_EQ(s2->Wave()->Size(), 882);
+  EXPECT_EQ(s2->Wave()->FormatSize(), 16);
+  EXPECT_EQ(0, std::memcmp(s2->Wave()->Data(), snare->Wave()->Data(), 882));
+  TWaveCollectionItem* e2 = wl2->Items()->Find("Empty");
+  EXPECT_EQ(e2->Wave()->Size(), 0);
+  EXPECT_EQ(e2->Wave()->FormatSize(), 0);
+  EXPECT_EQ(WriteStoredForm(&back), text);
+}
+
+TEST_F(DXSoundsTest, PlayAndWaitReturnsOnceTheSoundHasEnded) {
+  auto* s = AddSound("Snare", 4410, 5);  // 100 ms
+  list->SetDXSound(sound);
+  sound->Initialize();
+  const std::uint32_t start = hb->Milliseconds();
+  s->Play(true);
+  const std::uint32_t waited = hb->Milliseconds() - start;
+  EXPECT_GE(waited, 100u);
+  EXPECT_LE(waited, 110u);
+  EXPECT_FALSE(s->BufferList()[0]->Playing());
+}
+
 }  // namespace
