@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/graphics/DirectX.h"
 #include "framework/sound_input/DXSounds.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/dsound/DSound.h"
@@ -139,6 +140,21 @@ TEST_F(DXSoundsTest, FailedStartsLeaveTheComponentStopped) {
   EXPECT_FALSE(sound->Initialized());
   dsound::SetCreateFailure(DS_OK);
   sound->RemoveNotifyHandler(r.Event());
+
+  // Without the library the failure is not DirectSound's: loading does not swallow it.
+  UnregisterLibrary("DSound.dll");
+  FreeLibraryCache();
+  try {
+    sound->Loaded();
+    ADD_FAILURE();
+  } catch (const EDirectSoundError&) {
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "DSound.dll is not loaded");
+  }
+  RegisterLibraryEntry("DSound.dll", "DirectSoundCreate", &DirectSoundCreate);
+  FreeLibraryCache();
+  EXPECT_FALSE(sound->Initialized());
 
   // No form anywhere up the owner chain.
   TComponent holder(nullptr);
