@@ -352,7 +352,8 @@ TEST(TWave, AssignCopiesAndEmptyStoredValuesReadAsEmptyWaves) {
   b.Assign(nullptr);
   EXPECT_EQ(b.Size(), 0);
   EXPECT_EQ(b.FormatSize(), 0);
-  struct NotAWave : TPersistent {} notAWave;
+  struct NotAWave : TPersistent {
+  } notAWave;
   EXPECT_THROW(b.Assign(&notAWave), EConvertError);
 
   // The stored binary property "WAVE": the whole file, and an empty value for an empty wave.
