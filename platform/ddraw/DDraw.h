@@ -308,8 +308,9 @@ template <class Self, class Desc, class Caps>
 class IDirectDrawSurfaceT : public IUnknown {
  public:
   virtual HRESULT AddAttachedSurface(Self* surface) = 0;
-  virtual HRESULT Blt(RECT* destRect, Self* source, RECT* srcRect, DWORD flags, DDBLTFX* fx) = 0;
-  virtual HRESULT BltFast(DWORD x, DWORD y, Self* source, RECT* srcRect, DWORD trans) = 0;
+  virtual HRESULT Blt(const RECT* destRect, Self* source, const RECT* srcRect, DWORD flags,
+                      const DDBLTFX* fx) = 0;
+  virtual HRESULT BltFast(DWORD x, DWORD y, Self* source, const RECT* srcRect, DWORD trans) = 0;
   virtual HRESULT DeleteAttachedSurface(DWORD flags, Self* surface) = 0;
   virtual HRESULT Flip(Self* target, DWORD flags) = 0;
   virtual HRESULT GetAttachedSurface(Caps* caps, Self** surface) = 0;
@@ -321,11 +322,11 @@ class IDirectDrawSurfaceT : public IUnknown {
   virtual HRESULT GetPixelFormat(DDPIXELFORMAT* format) = 0;
   virtual HRESULT GetSurfaceDesc(Desc* desc) = 0;
   virtual HRESULT IsLost() = 0;
-  virtual HRESULT Lock(RECT* rect, Desc* desc, DWORD flags, HANDLE event) = 0;
+  virtual HRESULT Lock(const RECT* rect, Desc* desc, DWORD flags, HANDLE event) = 0;
   virtual HRESULT ReleaseDC(HDC dc) = 0;
   virtual HRESULT Restore() = 0;
   virtual HRESULT SetClipper(IDirectDrawClipper* clipper) = 0;
-  virtual HRESULT SetColorKey(DWORD flags, DDCOLORKEY* key) = 0;
+  virtual HRESULT SetColorKey(DWORD flags, const DDCOLORKEY* key) = 0;
   virtual HRESULT SetPalette(IDirectDrawPalette* palette) = 0;
 };
 
@@ -413,8 +414,9 @@ struct WindowHost {
 };
 // Replaces the window host; a host with empty functions restores the default.
 void SetWindowHost(WindowHost host);
-// The current host (never with empty functions).
+// The current host (never with empty functions), and the default one.
 const WindowHost& CurrentWindowHost();
+WindowHost DefaultWindowHost();
 
 struct DisplayMode {
   int Width = 0;

@@ -103,8 +103,9 @@ class SurfaceFacetBase : public Iface {
   ULONG AddRef() override;
   ULONG Release() override;
   HRESULT AddAttachedSurface(Iface* surface) override;
-  HRESULT Blt(RECT* destRect, Iface* source, RECT* srcRect, DWORD flags, DDBLTFX* fx) override;
-  HRESULT BltFast(DWORD x, DWORD y, Iface* source, RECT* srcRect, DWORD trans) override;
+  HRESULT Blt(const RECT* destRect, Iface* source, const RECT* srcRect, DWORD flags,
+              const DDBLTFX* fx) override;
+  HRESULT BltFast(DWORD x, DWORD y, Iface* source, const RECT* srcRect, DWORD trans) override;
   HRESULT DeleteAttachedSurface(DWORD flags, Iface* surface) override;
   HRESULT Flip(Iface* target, DWORD flags) override;
   HRESULT GetAttachedSurface(Caps* caps, Iface** surface) override;
@@ -116,11 +117,11 @@ class SurfaceFacetBase : public Iface {
   HRESULT GetPixelFormat(DDPIXELFORMAT* format) override;
   HRESULT GetSurfaceDesc(Desc* desc) override;
   HRESULT IsLost() override;
-  HRESULT Lock(RECT* rect, Desc* desc, DWORD flags, HANDLE event) override;
+  HRESULT Lock(const RECT* rect, Desc* desc, DWORD flags, HANDLE event) override;
   HRESULT ReleaseDC(HDC dc) override;
   HRESULT Restore() override;
   HRESULT SetClipper(IDirectDrawClipper* clipper) override;
-  HRESULT SetColorKey(DWORD flags, DDCOLORKEY* key) override;
+  HRESULT SetColorKey(DWORD flags, const DDCOLORKEY* key) override;
   HRESULT SetPalette(IDirectDrawPalette* palette) override;
 
  protected:

@@ -165,6 +165,13 @@ void SetWindowHost(WindowHost host) {
 
 const WindowHost& CurrentWindowHost() { return TheMachine().Host; }
 
+WindowHost DefaultWindowHost() {
+  WindowHost h;
+  h.ClientRectOnScreen = DefaultClientRect;
+  h.Show = DefaultShow;
+  return h;
+}
+
 void SetDesktopFormat(int bitCount, bool rgb555) {
   TheMachine().Desktop = PixelFormat::Rgb(bitCount, rgb555);
 }

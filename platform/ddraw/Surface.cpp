@@ -584,14 +584,14 @@ HRESULT SurfaceFacetBase<I, D, C>::AddAttachedSurface(I* surface) {
   return s ? Owner->AddAttached(s) : DDERR_INVALIDPARAMS;
 }
 template <class I, class D, class C>
-HRESULT SurfaceFacetBase<I, D, C>::Blt(RECT* destRect, I* source, RECT* srcRect, DWORD flags,
-                                       DDBLTFX* fx) {
+HRESULT SurfaceFacetBase<I, D, C>::Blt(const RECT* destRect, I* source, const RECT* srcRect,
+                                       DWORD flags, const DDBLTFX* fx) {
   Surface* s = Surface::From(source);
   if (source && !s) return DDERR_INVALIDOBJECT;
   return Owner->Blt(destRect, s, srcRect, flags, fx);
 }
 template <class I, class D, class C>
-HRESULT SurfaceFacetBase<I, D, C>::BltFast(DWORD x, DWORD y, I* source, RECT* srcRect,
+HRESULT SurfaceFacetBase<I, D, C>::BltFast(DWORD x, DWORD y, I* source, const RECT* srcRect,
                                            DWORD trans) {
   Surface* s = Surface::From(source);
   if (source && !s) return DDERR_INVALIDOBJECT;
@@ -667,7 +667,7 @@ HRESULT SurfaceFacetBase<I, D, C>::IsLost() {
   return Owner->IsLost();
 }
 template <class I, class D, class C>
-HRESULT SurfaceFacetBase<I, D, C>::Lock(RECT* rect, D* desc, DWORD flags, HANDLE event) {
+HRESULT SurfaceFacetBase<I, D, C>::Lock(const RECT* rect, D* desc, DWORD flags, HANDLE event) {
   if (!DescSizeOk(desc)) return DDERR_INVALIDPARAMS;
   DDSURFACEDESC2 d;
   d.dwSize = kDDSurfaceDesc2Size;
@@ -693,7 +693,7 @@ HRESULT SurfaceFacetBase<I, D, C>::SetClipper(IDirectDrawClipper* clipper) {
   return Owner->SetClipper(clipper);
 }
 template <class I, class D, class C>
-HRESULT SurfaceFacetBase<I, D, C>::SetColorKey(DWORD flags, DDCOLORKEY* key) {
+HRESULT SurfaceFacetBase<I, D, C>::SetColorKey(DWORD flags, const DDCOLORKEY* key) {
   return Owner->SetColorKey(flags, key);
 }
 template <class I, class D, class C>

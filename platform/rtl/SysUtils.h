@@ -49,6 +49,7 @@ MORVANE_DECLARE_EXCEPTION(EInvalidOperation, Exception)
 MORVANE_DECLARE_EXCEPTION(EInvalidGraphic, Exception)
 MORVANE_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception)
 MORVANE_DECLARE_EXCEPTION(EComponentError, Exception)
+MORVANE_DECLARE_EXCEPTION(EIntfCastError, Exception)
 MORVANE_DECLARE_EXCEPTION(EClassNotFound, Exception)
 MORVANE_DECLARE_EXCEPTION(EMCIDeviceError, Exception)
 // Arithmetic

@@ -1,0 +1,534 @@
+#include "framework/graphics/DirectDrawSurface.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "framework/graphics/D2D.h"
+#include "framework/graphics/DIB.h"
+#include "framework/graphics/DXConsts.h"
+#include "platform/gdi/Colors.h"
+#include "platform/gdi/Gdi.h"
+
+namespace {
+
+// Blit flags of Draw and StretchDraw, by the transparency switch.
+constexpr DWORD kBltFastFlags[2] = {DDBLTFAST_WAIT, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT};
+constexpr DWORD kBltFlags[2] = {DDBLT_WAIT, DDBLT_KEYSRC | DDBLT_WAIT};
+
+DDBLTFX MakeBltFX() {
+  DDBLTFX fx{};
+  fx.dwSize = kDDBltFXSize;
+  return fx;
+}
+
+}  // namespace
+
+bool ClipBltRects(TRect& Dest, TRect& Src, const TRect& DestClip, const TRect& SrcClip) {
+  if (DestClip.Left > Dest.Left) {
+    Src.Left += DestClip.Left - Dest.Left;
+    Dest.Left = DestClip.Left;
+  }
+  if (DestClip.Top > Dest.Top) {
+    Src.Top += DestClip.Top - Dest.Top;
+    Dest.Top = DestClip.Top;
+  }
+  if (SrcClip.Left > Src.Left) {
+    Dest.Left += SrcClip.Left - Src.Left;
+    Src.Left = SrcClip.Left;
+  }
+  if (SrcClip.Top > Src.Top) {
+    Dest.Top += SrcClip.Top - Src.Top;
+    Src.Top = SrcClip.Top;
+  }
+  if (DestClip.Right < Dest.Right) {
+    Src.Right -= Dest.Right - DestClip.Right;
+    Dest.Right = DestClip.Right;
+  }
+  if (DestClip.Bottom < Dest.Bottom) {
+    Src.Bottom -= Dest.Bottom - DestClip.Bottom;
+    Dest.Bottom = DestClip.Bottom;
+  }
+  if (SrcClip.Right < Src.Right) {
+    Dest.Right -= Src.Right - SrcClip.Right;
+    Src.Right = SrcClip.Right;
+  }
+  if (SrcClip.Bottom < Src.Bottom) {
+    Dest.Bottom -= Src.Bottom - SrcClip.Bottom;
+    Src.Bottom = SrcClip.Bottom;
+  }
+  return Dest.Left < Dest.Right && Dest.Top < Dest.Bottom && Src.Left < Src.Right &&
+         Src.Top < Src.Bottom;
+}
+
+// --- TDirectDrawSurfaceCanvas -------------------------------------------------------------------
+
+TDirectDrawSurfaceCanvas::TDirectDrawSurfaceCanvas(TDirectDrawSurface* ASurface)
+    : FSurface(ASurface) {}
+
+TDirectDrawSurfaceCanvas::~TDirectDrawSurfaceCanvas() {
+  Release();
+  FSurface->FCanvas = nullptr;
+}
+
+void TDirectDrawSurfaceCanvas::CreateHandle() {
+  HDC dc = nullptr;
+  FSurface->SetResultCode(FSurface->ISurface()->GetDC(&dc));
+  if (FSurface->ResultCode() == DD_OK) {
+    FDC = dc;
+    SetHandle(dc);
+  }
+}
+
+void TDirectDrawSurfaceCanvas::Release() {
+  if (FSurface->IDDSurface() && FDC) {
+    SetHandle(nullptr);
+    FSurface->IDDSurface()->ReleaseDC(FDC);
+    FDC = nullptr;
+  }
+}
+
+// --- TDirectDrawSurface -------------------------------------------------------------------------
+
+TDirectDrawSurface::TDirectDrawSurface(TDirectDraw* ADirectDraw) : FDDraw(ADirectDraw) {
+  FDDraw->FSurfaces.push_back(this);
+}
+
+TDirectDrawSurface::~TDirectDrawSurface() {
+  delete FCanvas;
+  SetIDDSurface(nullptr);
+  auto& list = FDDraw->FSurfaces;
+  const auto it = std::find(list.begin(), list.end(), this);
+  if (it != list.end()) list.erase(it);
+}
+
+IDirectDrawSurface* TDirectDrawSurface::ISurface() const {
+  if (!FIDDSurface) throw EDirectDrawSurfaceError(Format(SNotMade, {"IDirectDrawSurface"}));
+  return FIDDSurface.Get();
+}
+
+IDirectDrawSurface4* TDirectDrawSurface::ISurface4() const {
+  if (!FIDDSurface4) throw EDirectDrawSurfaceError(Format(SNotMade, {"IDirectDrawSurface4"}));
+  return FIDDSurface4.Get();
+}
+
+IDirectDrawSurface7* TDirectDrawSurface::ISurface7() const {
+  if (!FIDDSurface7) throw EDirectDrawSurfaceError(Format(SNotMade, {"IDirectDrawSurface7"}));
+  return FIDDSurface7.Get();
+}
+
+void TDirectDrawSurface::SetIDDSurface(IUnknown* Value) {
+  ComPtr<IDirectDrawSurface> surface;
+  if (Value) {
+    void* p = nullptr;
+    if (SUCCEEDED(Value->QueryInterface(IID_IDirectDrawSurface, &p)))
+      surface = ComPtr<IDirectDrawSurface>::Attach(static_cast<IDirectDrawSurface*>(p));
+  }
+  if (surface == FIDDSurface) return;
+
+  if (FCanvas) FCanvas->Release();  // a device context belongs to the surface it came from
+  FIDDSurface.Reset();
+  FIDDSurface4.Reset();
+  FIDDSurface7.Reset();
+  FStretchClipper.Reset();
+  FIDDGammaControl.Reset();
+  HasClipper = false;
+  FLockCount = 0;
+  FSurfaceDesc = DDSURFACEDESC{};
+  if (!surface) return;
+
+  FIDDSurface = surface;
+  if (FAILED(FIDDSurface.As(IID_IDirectDrawSurface4, FIDDSurface4))) {
+    FIDDSurface.Reset();
+    throw EIntfCastError("Interface not supported");
+  }
+  if (FDDraw->IDDraw7()) FIDDSurface.As(IID_IDirectDrawSurface7, FIDDSurface7);
+  IDirectDrawClipper* clipper = nullptr;
+  HasClipper = SUCCEEDED(FIDDSurface->GetClipper(&clipper)) && clipper;
+  if (clipper) clipper->Release();
+  FSurfaceDesc.dwSize = kDDSurfaceDescSize;
+  FIDDSurface->GetSurfaceDesc(&FSurfaceDesc);
+  if (FDDraw->DriverCaps.dwCaps2 & DDCAPS2_PRIMARYGAMMA)
+    FIDDSurface.As(IID_IDirectDrawGammaControl, FIDDGammaControl);
+}
+
+bool TDirectDrawSurface::CreateSurface(DDSURFACEDESC& SurfaceDesc) {
+  SetIDDSurface(nullptr);
+  IDirectDrawSurface* made = nullptr;
+  FDDraw->SetResultCode(FDDraw->IDraw()->CreateSurface(&SurfaceDesc, &made, nullptr));
+  SetResultCode(FDDraw->ResultCode());
+  if (ResultCode() != DD_OK) return false;
+  const auto owned = ComPtr<IDirectDrawSurface>::Attach(made);
+  SetIDDSurface(owned.Get());
+  SetTransparentColor(0);
+  return true;
+}
+
+void TDirectDrawSurface::SetSize(int AWidth, int AHeight) {
+  if (AWidth <= 0 || AHeight <= 0) {
+    SetIDDSurface(nullptr);
+    return;
+  }
+  DDSURFACEDESC desc{};
+  desc.dwSize = kDDSurfaceDescSize;
+  desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+  desc.dwWidth = static_cast<DWORD>(AWidth);
+  desc.dwHeight = static_cast<DWORD>(AHeight);
+  desc.ddsCaps.dwCaps =
+      SystemMemory ? (DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY) : DDSCAPS_OFFSCREENPLAIN;
+  if (CreateSurface(desc)) return;
+  if (!(desc.ddsCaps.dwCaps & DDSCAPS_SYSTEMMEMORY)) {
+    desc.ddsCaps.dwCaps = (desc.ddsCaps.dwCaps & ~DDSCAPS_VIDEOMEMORY) | DDSCAPS_SYSTEMMEMORY;
+    if (CreateSurface(desc)) {
+      SystemMemory = true;
+      return;
+    }
+  }
+  throw EDirectDrawSurfaceError(Format(SCannotMade, {SDirectDrawSurface}));
+}
+
+bool TDirectDrawSurface::Blt(const TRect* DestRect, const TRect* SrcRect, DWORD Flags,
+                             const DDBLTFX& DF, TDirectDrawSurface* Source) {
+  if (!FIDDSurface) return false;
+  SetResultCode(
+      ISurface()->Blt(DestRect, Source ? Source->IDDSurface() : nullptr, SrcRect, Flags, &DF));
+  return ResultCode() == DD_OK;
+}
+
+bool TDirectDrawSurface::BltFast(int X, int Y, const TRect& SrcRect, DWORD Flags,
+                                 TDirectDrawSurface* Source) {
+  if (!FIDDSurface) return false;
+  SetResultCode(ISurface()->BltFast(static_cast<DWORD>(X), static_cast<DWORD>(Y),
+                                    Source ? Source->IDDSurface() : nullptr, &SrcRect, Flags));
+  return ResultCode() == DD_OK;
+}
+
+void TDirectDrawSurface::Draw(int X, int Y, const TRect& SrcRect, TDirectDrawSurface* Source,
+                              bool Transparent) {
+  if (!Source || X > Width() || Y > Height()) return;
+  if (CurrentD2D && CurrentD2D->IsActive() && CurrentD2D->TargetSurface() == this) {
+    CurrentD2D->Draw(Bounds(X, Y, SrcRect.Width(), SrcRect.Height()), Source, Transparent);
+    return;
+  }
+  DDBLTFX fx = MakeBltFX();
+  if (SrcRect.Right >= SrcRect.Left && SrcRect.Bottom >= SrcRect.Top) {
+    TRect dest = Bounds(X, Y, SrcRect.Width(), SrcRect.Height());
+    TRect src = SrcRect;
+    if (!ClipBltRects(dest, src, ClientRect(), Source->ClientRect())) return;
+    if (HasClipper) {
+      Blt(&dest, &src, kBltFlags[Transparent], fx, Source);
+      return;
+    }
+    BltFast(dest.Left, dest.Top, src, kBltFastFlags[Transparent], Source);
+    if (ResultCode() == DDERR_BLTFASTCANTCLIP) {
+      // Somebody attached a clipper behind our back: remember it and blit through it.
+      IDirectDrawClipper* clipper = nullptr;
+      if (SUCCEEDED(ISurface()->GetClipper(&clipper)) && clipper) {
+        HasClipper = true;
+        clipper->Release();
+      }
+      Blt(&dest, &src, kBltFlags[Transparent], fx, Source);
+    }
+    return;
+  }
+
+  // A rectangle given right to left or bottom to top: the pattern drawn mirrored.
+  TRect src = SrcRect;
+  if (!(std::abs(src.Left - src.Right) + X > 0 && std::abs(src.Top - src.Bottom) + Y > 0)) return;
+  if (src.Right < src.Left) {
+    std::swap(src.Left, src.Right);
+    fx.dwDDFX |= DDBLTFX_MIRRORLEFTRIGHT;
+  }
+  if (src.Bottom < src.Top) {
+    std::swap(src.Top, src.Bottom);
+    fx.dwDDFX |= DDBLTFX_MIRRORUPDOWN;
+  }
+  TRect dest = Bounds(X, Y, src.Width(), src.Height());
+  // The blit reads the source rectangle in the mirrored source's coordinates. Moving it there
+  // before clipping keeps the cut on the side of the source that really leaves the surface
+  // (the destination's left edge shows the source's right edge).
+  const int sw = Source->Width(), sh = Source->Height();
+  if (fx.dwDDFX & DDBLTFX_MIRRORLEFTRIGHT)
+    src = {sw - src.Right, src.Top, sw - src.Left, src.Bottom};
+  if (fx.dwDDFX & DDBLTFX_MIRRORUPDOWN) src = {src.Left, sh - src.Bottom, src.Right, sh - src.Top};
+  if (!ClipBltRects(dest, src, ClientRect(), Source->ClientRect())) return;
+  Blt(&dest, &src, kBltFlags[Transparent] | DDBLT_DDFX, fx, Source);
+}
+
+void TDirectDrawSurface::StretchDraw(const TRect& DestRect, const TRect& SrcRect,
+                                     TDirectDrawSurface* Source, bool Transparent) {
+  if (!Source || DestRect.Top >= DestRect.Bottom || DestRect.Left >= DestRect.Right ||
+      SrcRect.Top >= SrcRect.Bottom || SrcRect.Left >= SrcRect.Right)
+    return;
+  const DDBLTFX fx = MakeBltFX();
+  if (HasClipper) {
+    Blt(&DestRect, &SrcRect, kBltFlags[Transparent], fx, Source);
+    return;
+  }
+  if (!FStretchClipper) {
+    // Only its interface is kept: the clipper outlives the wrapper made for it.
+    TDirectDrawClipper* clipper = new TDirectDrawClipper(FDDraw);
+    try {
+      clipper->SetClipRects({ClientRect()});
+      FStretchClipper = ComPtr<IDirectDrawClipper>(clipper->IDDClipper());
+    } catch (...) {
+      delete clipper;
+      throw;
+    }
+    delete clipper;
+  }
+  ISurface()->SetClipper(FStretchClipper.Get());
+  Blt(&DestRect, &SrcRect, kBltFlags[Transparent], fx, Source);
+  ISurface()->SetClipper(nullptr);
+}
+
+void TDirectDrawSurface::DrawAdd(const TRect& DestRect, const TRect& SrcRect,
+                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+void TDirectDrawSurface::DrawAlpha(const TRect& DestRect, const TRect& SrcRect,
+                                   TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+void TDirectDrawSurface::DrawSub(const TRect& DestRect, const TRect& SrcRect,
+                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+void TDirectDrawSurface::DrawRotate(int X, int Y, int Width, int Height, const TRect& SrcRect,
+                                    TDirectDrawSurface* Source, double CenterX, double CenterY,
+                                    bool Transparent, float Angle) {}
+void TDirectDrawSurface::DrawRotateAdd(int X, int Y, int Width, int Height, const TRect& SrcRect,
+                                       TDirectDrawSurface* Source, double CenterX, double CenterY,
+                                       bool Transparent, float Angle, int Alpha) {}
+void TDirectDrawSurface::DrawRotateAlpha(int X, int Y, int Width, int Height, const TRect& SrcRect,
+                                         TDirectDrawSurface* Source, double CenterX, double CenterY,
+                                         bool Transparent, float Angle, int Alpha) {}
+void TDirectDrawSurface::DrawRotateSub(int X, int Y, int Width, int Height, const TRect& SrcRect,
+                                       TDirectDrawSurface* Source, double CenterX, double CenterY,
+                                       bool Transparent, float Angle, int Alpha) {}
+
+bool TDirectDrawSurface::Fill(DWORD DevColor) {
+  DDBLTFX fx = MakeBltFX();
+  fx.dwFillColor = DevColor;
+  return Blt(nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, fx, nullptr);
+}
+
+TDirectDrawSurfaceCanvas* TDirectDrawSurface::Canvas() {
+  if (!FCanvas) FCanvas = new TDirectDrawSurfaceCanvas(this);
+  return FCanvas;
+}
+
+bool TDirectDrawSurface::Lock(const TRect* Rect, DDSURFACEDESC& SurfaceDesc) {
+  if (!FIDDSurface || FLockCount > 0) return false;
+  FLockSurfaceDesc = DDSURFACEDESC{};
+  FLockSurfaceDesc.dwSize = kDDSurfaceDescSize;
+  const bool whole = !Rect || *Rect == ClientRect();
+  SetResultCode(ISurface()->Lock(whole ? nullptr : Rect, &FLockSurfaceDesc, DDLOCK_WAIT, nullptr));
+  if (ResultCode() != DD_OK) return false;
+  FLockCount = 1;
+  SurfaceDesc = FLockSurfaceDesc;
+  return true;
+}
+
+void TDirectDrawSurface::Unlock() {
+  if (!FIDDSurface || FLockCount <= 0) return;
+  if (--FLockCount == 0) ISurface()->Unlock(FLockSurfaceDesc.lpSurface);
+}
+
+bool TDirectDrawSurface::LockWhole(DDSURFACEDESC& Desc) { return Lock(nullptr, Desc); }
+
+namespace {
+
+// Unlocks the surface however the pixel access ends.
+struct UnlockOnExit {
+  TDirectDrawSurface* Surface;
+  ~UnlockOnExit() { Surface->Unlock(); }
+};
+
+}  // namespace
+
+DWORD TDirectDrawSurface::Pixels(int X, int Y) {
+  if (!FIDDSurface || X < 0 || X >= Width() || Y < 0 || Y >= Height()) return 0;
+  DDSURFACEDESC d;
+  if (!LockWhole(d)) return 0;
+  UnlockOnExit unlock{this};
+  const BYTE* row =
+      static_cast<const BYTE*>(d.lpSurface) + static_cast<std::ptrdiff_t>(Y) * d.lPitch;
+  switch (d.ddpfPixelFormat.dwRGBBitCount) {
+    case 1:
+      return (row[X / 8] >> (7 - X % 8)) & 1;
+    case 4:
+      return (X % 2 == 0) ? (row[X / 2] >> 4) : (row[X / 2] & 0x0F);
+    case 8:
+      return row[X];
+    case 16: {
+      WORD v;
+      std::memcpy(&v, row + 2 * X, 2);
+      return v;
+    }
+    case 24:
+      return DWORD{row[3 * X]} | (DWORD{row[3 * X + 1]} << 8) | (DWORD{row[3 * X + 2]} << 16);
+    case 32: {
+      DWORD v;
+      std::memcpy(&v, row + 4 * X, 4);
+      return v;
+    }
+    default:
+      return 0;
+  }
+}
+
+void TDirectDrawSurface::SetPixels(int X, int Y, DWORD Value) {
+  if (!FIDDSurface || X < 0 || X >= Width() || Y < 0 || Y >= Height()) return;
+  DDSURFACEDESC d;
+  if (!LockWhole(d)) return;
+  UnlockOnExit unlock{this};
+  BYTE* row = static_cast<BYTE*>(d.lpSurface) + static_cast<std::ptrdiff_t>(Y) * d.lPitch;
+  switch (d.ddpfPixelFormat.dwRGBBitCount) {
+    case 1: {
+      const BYTE bit = static_cast<BYTE>(0x80 >> (X % 8));
+      row[X / 8] = Value ? (row[X / 8] | bit) : (row[X / 8] & ~bit);
+      break;
+    }
+    case 4: {
+      BYTE& b = row[X / 2];
+      b = (X % 2 == 0) ? static_cast<BYTE>((b & 0x0F) | ((Value & 0x0F) << 4))
+                       : static_cast<BYTE>((b & 0xF0) | (Value & 0x0F));
+      break;
+    }
+    case 8:
+      row[X] = static_cast<BYTE>(Value);
+      break;
+    case 16: {
+      const auto v = static_cast<WORD>(Value);
+      std::memcpy(row + 2 * X, &v, 2);
+      break;
+    }
+    case 24:
+      row[3 * X] = static_cast<BYTE>(Value);
+      row[3 * X + 1] = static_cast<BYTE>(Value >> 8);
+      row[3 * X + 2] = static_cast<BYTE>(Value >> 16);
+      break;
+    case 32:
+      std::memcpy(row + 4 * X, &Value, 4);
+      break;
+    default:
+      break;
+  }
+}
+
+DWORD TDirectDrawSurface::MatchColor(TColor Color) {
+  if (!FIDDSurface) return 0;
+  // Borrow pixel (0, 0): let GDI draw the colour there and read back what it became. A surface
+  // that cannot be locked (its canvas holds the device context) gives 0 and is left alone,
+  // since the pixel could not be saved.
+  DDSURFACEDESC probe;
+  if (!LockWhole(probe)) return 0;
+  Unlock();
+  struct GiveBack {
+    TDirectDrawSurface* Surface;
+    DWORD Saved;
+    ~GiveBack() { Surface->SetPixels(0, 0, Saved); }
+  } giveBack{this, Pixels(0, 0)};
+
+  TDIB bitmap;
+  bitmap.SetSize(1, 1, 8);
+  const TColor rgb = ColorToRGB(Color);
+  bitmap.ColorTable[0] = MakeRGBQuad(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
+  bitmap.UpdatePalette();
+  bitmap.SetPixels(0, 0, 0);
+  try {
+    Canvas()->Draw(0, 0, &bitmap);
+  } catch (...) {
+    Canvas()->Release();
+    throw;
+  }
+  Canvas()->Release();
+  return Pixels(0, 0);
+}
+
+bool TDirectDrawSurface::Restore() {
+  if (!FIDDSurface) return false;
+  SetResultCode(ISurface()->Restore());
+  return ResultCode() == DD_OK;
+}
+
+void TDirectDrawSurface::SetClipper(TDirectDrawClipper* Value) {
+  if (FIDDSurface) SetResultCode(ISurface()->SetClipper(Value ? Value->IDDClipper() : nullptr));
+  HasClipper = Value && ResultCode() == DD_OK;
+}
+
+void TDirectDrawSurface::SetColorKey(DWORD Flags, const DDCOLORKEY& Value) {
+  if (FIDDSurface) SetResultCode(ISurface()->SetColorKey(Flags, &Value));
+}
+
+void TDirectDrawSurface::SetTransparentColor(DWORD Col) {
+  DDCOLORKEY key;
+  key.dwColorSpaceLowValue = Col;
+  key.dwColorSpaceHighValue = Col;
+  SetColorKey(DDCKEY_SRCBLT, key);
+}
+
+void TDirectDrawSurface::SetPalette(TDirectDrawPalette* Value) {
+  if (FIDDSurface) SetResultCode(ISurface()->SetPalette(Value ? Value->IDDPalette() : nullptr));
+}
+
+void TDirectDrawSurface::LoadFromGraphic(TGraphic* Graphic) {
+  LoadFromGraphicRect(Graphic, 0, 0, Bounds(0, 0, Graphic->Width(), Graphic->Height()));
+}
+
+void TDirectDrawSurface::LoadFromGraphicRect(TGraphic* Graphic, int AWidth, int AHeight,
+                                             const TRect& SrcRect) {
+  if (AWidth == 0) AWidth = SrcRect.Width();
+  if (AHeight == 0) AHeight = SrcRect.Height();
+  SetSize(AWidth, AHeight);
+  try {
+    if (auto* dib = dynamic_cast<TDIB*>(Graphic)) {
+      StretchBlt(Canvas()->Handle(), 0, 0, AWidth, AHeight, dib->Canvas()->Handle(), SrcRect.Left,
+                 SrcRect.Top, SrcRect.Width(), SrcRect.Height(), SRCCOPY);
+    } else if (AWidth == SrcRect.Width() && AHeight == SrcRect.Height()) {
+      Canvas()->Draw(-SrcRect.Left, -SrcRect.Top, Graphic);
+    } else {
+      TDIB temp;
+      temp.SetSize(SrcRect.Width(), SrcRect.Height(), 24);
+      temp.Canvas()->Draw(-SrcRect.Left, -SrcRect.Top, Graphic);
+      Canvas()->StretchDraw(Bounds(0, 0, AWidth, AHeight), &temp);
+    }
+  } catch (...) {
+    Canvas()->Release();
+    throw;
+  }
+  Canvas()->Release();
+}
+
+void TDirectDrawSurface::Assign(TPersistent* Source) {
+  if (!Source) {
+    SetIDDSurface(nullptr);
+  } else if (auto* graphic = dynamic_cast<TGraphic*>(Source)) {
+    LoadFromGraphic(graphic);
+  } else if (auto* picture = dynamic_cast<TPicture*>(Source)) {
+    LoadFromGraphic(picture->Graphic());
+  } else if (auto* surface = dynamic_cast<TDirectDrawSurface*>(Source)) {
+    if (surface->IDDSurface()) {
+      IDirectDrawSurface* made = nullptr;
+      FDDraw->SetResultCode(FDDraw->IDraw()->DuplicateSurface(surface->IDDSurface(), &made));
+      if (FDDraw->ResultCode() == DD_OK) {
+        const auto owned = ComPtr<IDirectDrawSurface>::Attach(made);
+        SetIDDSurface(owned.Get());
+      }
+    } else {
+      SetIDDSurface(nullptr);
+    }
+  } else {
+    TDirectX::Assign(Source);
+  }
+}
+
+void TDirectDrawSurface::AssignTo(TPersistent* Dest) {
+  if (auto* dib = dynamic_cast<TDIB*>(Dest)) {
+    dib->SetSize(Width(), Height(), 24);
+    try {
+      dib->Canvas()->CopyRect(Rect(0, 0, dib->Width(), dib->Height()), Canvas(), ClientRect());
+    } catch (...) {
+      Canvas()->Release();
+      throw;
+    }
+    Canvas()->Release();
+    return;
+  }
+  TDirectX::AssignTo(Dest);
+}
