@@ -759,6 +759,7 @@ void TApplication::DispatchEvent(const backend::Event& E) {
     case EventType::FocusGained:
     case EventType::FocusLost: {
       const bool gained = E.type == EventType::FocusGained;
+      if (gained) form->SyncBoundsFromWindow();
       form->Perform(WM_ACTIVATE, gained ? WA_ACTIVE : WA_INACTIVE, 0);
       TNotifyEvent TApplication::*own =
           gained ? &TApplication::OnActivate : &TApplication::OnDeactivate;
@@ -770,6 +771,8 @@ void TApplication::DispatchEvent(const backend::Event& E) {
       break;
     }
     case EventType::Exposed:
+      // The window manager may have put the window elsewhere than asked.
+      form->SyncBoundsFromWindow();
       form->InvalidateAll();
       break;
     case EventType::Minimized:

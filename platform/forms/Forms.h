@@ -189,6 +189,10 @@ class TApplication : public TComponent {
   void HandleMessage();
   // Handles every message waiting, without idle events.
   void ProcessMessages();
+  // The pieces modal loops are built from: one message from the program's queue, the machine
+  // or a pending repaint (false when there was none), and a wait for the next one.
+  bool ProcessMessage();
+  void WaitMessage();
   // Reports the exception being handled (call it inside a catch block): OnException, or the
   // error box captioned with the title. EAbort is silent.
   void HandleException(TObject* Sender);
@@ -228,10 +232,7 @@ class TApplication : public TComponent {
     TCustomForm* Form = nullptr;  // CM_RELEASE: the form to free, if it still stands
     std::shared_ptr<const bool> FormAlive;
   };
-  // One message from the posted queue, the backend or pending paints; false when none.
-  bool ProcessMessage();
   void Idle(bool Wait);
-  void WaitMessage();
   void DispatchEvent(const backend::Event& E);
   void DispatchMouse(const backend::Event& E, TCustomForm* Form);
   void DispatchKey(const backend::Event& E, TCustomForm* Form);

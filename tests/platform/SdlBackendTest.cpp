@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/backend/HeadlessBackend.h"
+#include "platform/backend/SdlBackend.h"
+#include "platform/rtl/SysUtils.h"
+
+// The SDL backend on SDL's own screenless drivers: what can be checked without a display or a
+// sound card, and without depending on how fast the machine is.
+TEST(SdlBackend, RunsOnScreenlessDrivers) {
+#if defined(__SANITIZE_ADDRESS__)
+  // SDL's drivers keep allocations of their own past SDL_Quit, which the leak checker reports.
+  GTEST_SKIP() << "SDL itself is not leak-clean";
+#endif
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  std::unique_ptr<backend::SdlBackend> b;
+  try {
+    b = std::make_unique<backend::SdlBackend>();
+  } catch (const Exception& e) {
+    GTEST_SKIP() << e.Message;
+  }
+  EXPECT_FALSE(b->IsHeadless());
+  backend::WindowDesc d;
+  d.title = "Morvane";
+  d.left = 40;
+  d.top = 30;
+  d.width = 64;
+  d.height = 48;
+  d.borderless = true;
+  d.visible = false;
+  const auto w = b->CreateWindow(d);
+  ASSERT_NE(w, 0u);
+  int l, t, width, height;
+  b->GetWindowBounds(w, l, t, width, height);
+  EXPECT_EQ(width, 64);
+  EXPECT_EQ(height, 48);
+  std::vector<std::uint32_t> px(64 * 48, 0x00FF8000);
+  b->Present(w, px.data(), 64, 48, 64 * 4);
+  b->Present(w, px.data(), 32, 16, 64 * 4);      // another size: a new texture
+  b->Present(12345, px.data(), 64, 48, 64 * 4);  // no such window
+  EXPECT_EQ(b->KeyboardState()[29], 0);
+
+  // No box can be shown here: the answer is the one a closed box gives.
+  backend::MessageBoxDesc box;
+  box.title = "iMorvane";
+  box.text = "test";
+  box.buttons = {"Yes", "No"};
+  box.escapeButton = 1;
+  EXPECT_EQ(b->ShowMessageBox(box), 1);
+
+  auto dev = b->OpenAudio([](std::int16_t*, int) {});
+  ASSERT_NE(dev, nullptr);
+  EXPECT_EQ(dev->Rate(), 44100);
+  EXPECT_THROW(b->OpenAudio([](std::int16_t*, int) {}), Exception);
+  dev->Lock();
+  dev->Unlock();
+  const auto before = dev->FramesPlayed();
+  EXPECT_GE(dev->FramesPlayed(), before);  // never runs backwards
+  dev.reset();
+  b->DestroyWindow(w);
+  b->DestroyWindow(w);  // twice: nothing happens
+  b.reset();
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("SDL_AUDIODRIVER");
+}
