@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/ddraw/DDraw.h"
 #include "platform/forms/AppEvnts.h"
 #include "platform/forms/WindowRegistry.h"
 #include "platform/rtl/SysUtils.h"
@@ -56,6 +57,29 @@ void FillExcluding(TWindowImage& img, std::uint32_t pixel, const std::vector<TRe
       x = end;
     }
   }
+}
+
+// Puts the display's primary surface (the screen) onto our windows: a control's part of the
+// screen lands in its form's client image. Handles that are none of ours are plain backend
+// windows.
+void InstallWindowHost() {
+  ddraw::WindowHost host;
+  host.ClientRectOnScreen = [](HWND wnd, TRect& r) {
+    if (FindControl(wnd) != nullptr) return GetClientRectOnScreen(wnd, r);
+    if (wnd == 0) return false;
+    int l = 0, t = 0, w = 0, h = 0;
+    Machine().GetWindowBounds(static_cast<backend::WindowId>(wnd), l, t, w, h);
+    if (w <= 0 || h <= 0) return false;
+    r = {l, t, l + w, t + h};
+    return true;
+  };
+  host.Show = [](HWND wnd, const std::uint32_t* pixels, int width, int height, int pitch) {
+    if (FindControl(wnd) != nullptr)
+      ShowWindowImage(wnd, pixels, width, height, pitch);
+    else
+      Machine().Present(static_cast<backend::WindowId>(wnd), pixels, width, height, pitch);
+  };
+  ddraw::SetWindowHost(std::move(host));
 }
 
 }  // namespace
@@ -280,6 +304,7 @@ void TCustomForm::PlaceOnScreen() {
 }
 
 void TCustomForm::CreateWnd() {
+  InstallWindowHost();
   PlaceOnScreen();
   TCreateParams params;
   CreateParams(params);

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/backend/HeadlessBackend.h"
+#include "platform/ddraw/DDraw.h"
 #include "platform/forms/AppEvnts.h"
 #include "platform/forms/Forms.h"
 #include "platform/rtl/SysUtils.h"
@@ -474,4 +475,40 @@ TEST_F(AppTest, ShowingAndPaintingTheWindow) {
   EXPECT_EQ(log.back(), "hidden");
   EXPECT_FALSE(hb->Info(f->Handle())->visible);
   f->WindowProc = old;
+}
+
+TEST_F(AppTest, TheScreenShowsInTheControlsPartOfItsForm) {
+  TForm* f = MainForm();
+  auto* probe = new TProbe(f);
+  probe->SetParent(f);
+  probe->SetBounds(10, 20, 8, 6);
+  IDirectDraw7* dd = nullptr;
+  ASSERT_EQ(DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr),
+            DD_OK);
+  dd->SetCooperativeLevel(f->Handle(), DDSCL_NORMAL);
+  DDSURFACEDESC2 d{};
+  d.dwSize = kDDSurfaceDesc2Size;
+  d.dwFlags = DDSD_CAPS;
+  d.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+  IDirectDrawSurface7* primary = nullptr;
+  ASSERT_EQ(dd->CreateSurface(&d, &primary, nullptr), DD_OK);
+  IDirectDrawClipper* clip = nullptr;
+  ASSERT_EQ(dd->CreateClipper(0, &clip, nullptr), DD_OK);
+  clip->SetHWnd(0, probe->Handle());
+  primary->SetClipper(clip);
+  DDBLTFX fx{};
+  fx.dwSize = kDDBltFXSize;
+  fx.dwFillColor = 0x00FF00;
+  RECT all = Bounds(0, 0, HeadlessBackend::kScreenWidth, HeadlessBackend::kScreenHeight);
+  ASSERT_EQ(primary->Blt(&all, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
+  const auto* frame = hb->LastFrame(f->Handle());
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->Pixel(10, 20), 0x00FF00u);
+  EXPECT_EQ(frame->Pixel(17, 25), 0x00FF00u);
+  EXPECT_NE(frame->Pixel(18, 25), 0x00FF00u);
+  EXPECT_NE(frame->Pixel(9, 20), 0x00FF00u);
+  EXPECT_NE(frame->Pixel(10, 26), 0x00FF00u);
+  clip->Release();
+  primary->Release();
+  dd->Release();
 }
