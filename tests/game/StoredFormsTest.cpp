@@ -261,9 +261,20 @@ std::vector<TPropertyDefs> CollectionItems(TComponent* c, const std::string& pro
   return items;
 }
 
+std::string StringOf(const TPropertyDefs& defs, const std::string& name) {
+  const TPropInfo* p = defs.Find(name);
+  return p != nullptr && p->GetString ? p->GetString() : "?";
+}
+
+std::int64_t OrdOf(const TPropertyDefs& defs, const std::string& name) {
+  const TPropInfo* p = defs.Find(name);
+  return p != nullptr && p->GetOrd ? p->GetOrd() : -1;
+}
+
 void LoadAndCheck(const std::string& text, const std::vector<std::string>& classes,
-                  const std::string& imageList, int pictures, const std::string& waveList,
-                  int sounds) {
+                  const std::string& imageList,
+                  const std::vector<std::pair<std::string, std::int64_t>>& pictures,
+                  const std::string& waveList, const std::vector<std::string>& sounds) {
   // Classes register themselves when their code is linked in; the programs' windows pull in
   // every class they use, this test only the media player, which it names here.
   delete new TMediaPlayer(nullptr);
@@ -279,13 +290,23 @@ void LoadAndCheck(const std::string& text, const std::vector<std::string>& class
   }
   EXPECT_EQ(form->ComponentCount(), static_cast<int>(classes.size()));
   if (!imageList.empty()) {
-    ASSERT_NE(form->FindComponent(imageList), nullptr);
-    EXPECT_EQ(CollectionItems(form->FindComponent(imageList), "Items").size(),
-              static_cast<size_t>(pictures));
+    EXPECT_NE(form->FindComponent(imageList), nullptr);
+    if (form->FindComponent(imageList) != nullptr) {
+      const auto items = CollectionItems(form->FindComponent(imageList), "Items");
+      EXPECT_EQ(items.size(), pictures.size());
+      for (size_t i = 0; i < items.size() && i < pictures.size(); ++i) {
+        EXPECT_EQ(StringOf(items[i], "Name"), pictures[i].first);
+        EXPECT_EQ(OrdOf(items[i], "TransparentColor"), pictures[i].second) << pictures[i].first;
+      }
+    }
   }
-  ASSERT_NE(form->FindComponent(waveList), nullptr);
-  const auto waves = CollectionItems(form->FindComponent(waveList), "Items");
-  EXPECT_EQ(waves.size(), static_cast<size_t>(sounds));
+  EXPECT_NE(form->FindComponent(waveList), nullptr);
+  if (form->FindComponent(waveList) != nullptr) {
+    const auto items = CollectionItems(form->FindComponent(waveList), "Items");
+    EXPECT_EQ(items.size(), sounds.size());
+    for (size_t i = 0; i < items.size() && i < sounds.size(); ++i)
+      EXPECT_EQ(StringOf(items[i], "Name"), sounds[i]);
+  }
   form->Free();
 }
 
@@ -293,14 +314,27 @@ TEST(StoredFormsTest, GameFormLoadsIntoItsComponents) {
   LoadAndCheck(GameFormResource(),
                {"TDXDraw", "TApplicationEvents", "TDXSpriteEngine", "TDXImageList", "TMediaPlayer",
                 "TDDIDEX", "TDXSound", "TDXWaveList"},
-               "DXImageList1", 12, "DXWaveList1", 5);
+               "DXImageList1",
+               {{"Hero", 0x0000FF},
+                {"Boss", 0},
+                {"Ruin", 0xFFFFFF},
+                {"Ready", 10511264},
+                {"Go", 10511264},
+                {"Meter", 0xFFFFFF},
+                {"Note1", 0xFFFFFF},
+                {"Note2", 0xFFFFFF},
+                {"Note3", 0xFFFFFF},
+                {"Note4", 0xFFFFFF},
+                {"Bullet1", 0x0000FF},
+                {"Dravik", 11037348}},
+               "DXWaveList1", {"Bass", "SmallHit", "BigHit", "Snare", "End"});
 }
 
 TEST(StoredFormsTest, EditorFormLoadsIntoItsComponents) {
   LoadAndCheck(EditorFormResource(),
                {"TMediaPlayer", "TOpenDialog", "TApplicationEvents", "TDXDraw", "TDXSound",
                 "TDXWaveList", "TSpeedButton", "TTrackBar", "TLabel", "TDDIDEX"},
-               "", 0, "Sounds", 8);
+               "", {}, "Sounds", {"Snare", "Bass", "Tom", "HH", "Symbal", "Hit", "Clap", "Kan"});
 }
 
 }  // namespace
