@@ -25,6 +25,12 @@ class TSprite::TWalkGuard {
 
 namespace {
 
+// RectsOverlap, inline for the walks: both rectangles need positive area.
+inline bool Overlaps(const TRect& A, const TRect& B) {
+  return A.Left < A.Right && A.Top < A.Bottom && B.Left < B.Right && B.Top < B.Bottom &&
+         A.Left < B.Right && B.Left < A.Right && A.Top < B.Bottom && B.Top < A.Bottom;
+}
+
 // Erases the one occurrence of Item, searching from the end (sprites are usually removed
 // newest first).
 void EraseLast(std::vector<TSprite*>& List, TSprite* Item) {
@@ -58,20 +64,13 @@ double FloatMod(double X, int N) {
   return r;
 }
 
-int SpriteRound(double Value) {
+int SpriteRoundSlow(double Value) {
   const double r = std::nearbyint(Value);
   // Both bounds are exact doubles: -2^63 and 2^63.
   if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0)) {
     throw EInvalidOp("Invalid floating point operation");
   }
   return static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int64_t>(r)));
-}
-
-TRect SpriteBounds(int L, int T, int W, int H) {
-  auto add = [](int A, int B) {
-    return static_cast<int>(static_cast<std::uint32_t>(A) + static_cast<std::uint32_t>(B));
-  };
-  return TRect{L, T, add(L, W), add(T, H)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -197,10 +196,6 @@ TSprite* TSprite::Items(int Index) const {
   return FChildList[Index];
 }
 
-double TSprite::WorldX() const { return FParent != nullptr ? X + FParent->WorldX() : X; }
-
-double TSprite::WorldY() const { return FParent != nullptr ? Y + FParent->WorldY() : Y; }
-
 TRect TSprite::PlainBounds() const {
   return SpriteBounds(SpriteRound(WorldX()), SpriteRound(WorldY()), Width, Height);
 }
@@ -238,7 +233,7 @@ void TSprite::Draw() {
   if (!Visible) return;
   TWalkGuard guard(FWalkEngine);
   if (FEngine != nullptr) {
-    if (RectsOverlap(FEngine->FSurfaceRect, GetBoundsRect())) {
+    if (Overlaps(FEngine->FSurfaceRect, GetBoundsRect())) {
       DoDraw();
       ++FEngine->FDrawCount;
     }
@@ -268,7 +263,7 @@ void TSprite::CollisionStep(TSprite* Target) {
   if (!Target->Collisioned) return;
   TSprite* source = e->FCollisionSprite;
   if (Target != source) {
-    if (RectsOverlap(Target->GetBoundsRect(), e->FCollisionRect) && source->TestCollision(Target) &&
+    if (Overlaps(Target->GetBoundsRect(), e->FCollisionRect) && source->TestCollision(Target) &&
         Target->TestCollision(source)) {
       ++e->FCollisionCount;
       source->DoCollision(Target, e->FCollisionDone);

@@ -48,9 +48,25 @@ double FloatMod(double X, int N);
 // Positions and bounds round to the nearest integer, halves to even, and keep the low 32 bits of
 // the result as the class library's integers do. Not a number, or beyond the 64-bit range,
 // raises EInvalidOp.
-int SpriteRound(double Value);
+int SpriteRoundSlow(double Value);
+inline int SpriteRound(double Value) {
+  // Below 2^51 in magnitude, adding and taking away 1.5 * 2^52 leaves the value rounded to an
+  // integer by the FPU's own mode: to nearest, halves to even. This runs for every bounds test
+  // of every collision walk, so it avoids the library call.
+  constexpr double kLimit = 2251799813685248.0;  // 2^51
+  constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52
+  if (Value > -kLimit && Value < kLimit) {
+    const double shifted = Value + kShift;
+    return static_cast<int>(static_cast<std::int64_t>(shifted - kShift));
+  }
+  return SpriteRoundSlow(Value);
+}
 // Bounds(L, T, W, H) whose right and bottom wrap around the 32-bit range instead of overflowing.
-TRect SpriteBounds(int L, int T, int W, int H);
+inline TRect SpriteBounds(int L, int T, int W, int H) {
+  return TRect{L, T,
+               static_cast<int>(static_cast<std::uint32_t>(L) + static_cast<std::uint32_t>(W)),
+               static_cast<int>(static_cast<std::uint32_t>(T) + static_cast<std::uint32_t>(H))};
+}
 
 class TSprite : public TPersistent {
  public:
@@ -83,12 +99,13 @@ class TSprite : public TPersistent {
   TSprite* Items(int Index) const;
   // The children in drawing order (ascending Z; among equals the newest first).
   const std::vector<TSprite*>& DrawList() const { return FDrawList; }
-  double WorldX() const;
-  double WorldY() const;
+  double WorldX() const { return FParent != nullptr ? X + FParent->WorldX() : X; }
+  double WorldY() const { return FParent != nullptr ? Y + FParent->WorldY() : Y; }
   TRect BoundsRect() { return GetBoundsRect(); }
   int Z() const { return FZ; }
   void SetZ(int Value);
 
+  // What the walks read of every sprite comes first, together in memory.
   bool Collisioned = true;
   bool Moved = true;
   bool Visible = true;
@@ -96,12 +113,6 @@ class TSprite : public TPersistent {
   double Y = 0;
   int Width = 0;
   int Height = 0;
-  std::string Caption;
-  int Tag = 0;
-  TDrawEvent OnDraw;
-  TMoveEvent OnMove;
-  TCollisionEvent OnCollision;
-  TGetImage OnGetImage;
 
  protected:
   // The overridable steps, in this order. The base bodies fire the events.
@@ -132,6 +143,14 @@ class TSprite : public TPersistent {
  protected:
   // The engine whose walks this sprite takes part in: Engine, or the engine itself for a root.
   TSpriteEngine* FWalkEngine = nullptr;
+
+ public:
+  std::string Caption;
+  int Tag = 0;
+  TDrawEvent OnDraw;
+  TMoveEvent OnMove;
+  TCollisionEvent OnCollision;
+  TGetImage OnGetImage;
 };
 
 class TImageSprite : public TSprite {
