@@ -210,12 +210,9 @@ const TPictureCollectionItemPattern* TPictureCollectionItem::PatternToDraw(int P
 void TPictureCollectionItem::Draw(TDirectDrawSurface* Dest, int X, int Y, int PatternIndex) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
-  if (TCustomDXDraw* d = AcceleratedDisplay()) {
-    if (Dest == d->Surface && d->D2D != nullptr) {
-      d->D2D->Draw(Bounds(X, Y, Width(), Height()), p->Surface, Transparent);
-    }
-    return;
-  }
+  // A display asked for 3-D draws pictures through its accelerator, and only on its drawing
+  // surface; the accelerator of this build draws no pictures.
+  if (AcceleratedDisplay() != nullptr) return;
   Dest->Draw(X, Y, p->Rect, p->Surface, Transparent);
 }
 
@@ -223,17 +220,11 @@ void TPictureCollectionItem::StretchDraw(TDirectDrawSurface* Dest, const TRect& 
                                          int PatternIndex) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
-  if (TCustomDXDraw* d = AcceleratedDisplay()) {
-    if (Dest == d->Surface && d->D2D != nullptr) {
-      d->D2D->Draw(DestRect, p->Surface, Transparent);
-    }
-    return;
-  }
+  if (AcceleratedDisplay() != nullptr) return;
   Dest->StretchDraw(DestRect, p->Rect, p->Surface, Transparent);
 }
 
-// The blended and rotated forms draw through the surface's own operations; the accelerator has
-// no such drawing, so on a 3-D display they draw nothing.
+// The blended and rotated forms likewise go to the accelerator on a 3-D display.
 void TPictureCollectionItem::DrawAdd(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);

@@ -303,3 +303,22 @@ TEST_F(ImageListTest, StoredListKeepsItsColourTableAndItems) {
 }
 
 }  // namespace
+
+namespace {
+
+// A display asked for 3-D sends pictures to its accelerator, which draws none here, whatever the
+// display achieved.
+TEST_F(ImageListTest, ThreeDDisplayDrawsThroughItsAcceleratorOnly) {
+  auto* a = Add("A", 16, 16, 0, 0, [](int, int) { return 0x00FF00u; });
+  dx->Finalize();
+  dx->SetOptions(dx->Options() + TDXDrawOptions{do3D});
+  dx->Initialize();
+  ASSERT_EQ(a->PatternCount(), 1);
+  const DWORD background = dx->Surface->MatchColor(0x00404040);
+  dx->Surface->Fill(background);
+  a->Draw(dx->Surface, 0, 0, 0);
+  a->StretchDraw(dx->Surface, TRect{0, 0, 32, 32}, 0);
+  EXPECT_EQ(Pixel(4, 4), background);
+}
+
+}  // namespace
