@@ -230,6 +230,19 @@ TEST_F(DXDrawTest, CanDrawAndFlipOnlyWhileInitialized) {
   EXPECT_FALSE(SkipNextFlip);
   d->Flip();
   EXPECT_GT(hb->PresentCount(w), presents);
+
+  // Initialize refreshes the drawer's render target before the new drawer exists: no flip is
+  // skipped for it.
+  d->Finalize();
+  SkipNextFlip = true;
+  d->Initialize();
+  EXPECT_FALSE(SkipNextFlip);
+  // A display left without a drawing surface cannot draw, and a flip shows nothing rather
+  // than failing.
+  d->Surface->SetIDDSurface(nullptr);
+  EXPECT_FALSE(d->CanDraw());
+  EXPECT_FALSE(d->CheckSurfaces());
+  EXPECT_NO_THROW(d->Flip());
 }
 
 TEST_F(DXDrawTest, WindowedFlipCentresTheSurfaceInTheControl) {
@@ -511,6 +524,93 @@ TEST_F(DXDrawTest, FlipDriverPageFlipsTheBackBuffer) {
   EXPECT_EQ(d->Primary->Pixels(0, 0), 0xFF00FFu);
   EXPECT_EQ(d->Surface->Pixels(0, 0), 0u);  // the old front is the back buffer now
   EXPECT_EQ(Frame().Pixel(1, 1), 0xFF00FFu);
+}
+
+}  // namespace
+
+// A form read from stored data, as the programs' windows are.
+class TDXDrawTestForm : public TForm {
+ public:
+  explicit TDXDrawTestForm(TComponent* AOwner) : TForm(AOwner) {
+    RegisterField("DXDraw1", DXDraw1);
+  }
+  TDXDraw* DXDraw1 = nullptr;
+};
+
+namespace {
+
+TEST_F(DXDrawTest, StoredDisplaysLoadAsTheProgramsKeepThem) {
+  // As the game keeps it: initialized by the program, a fixed 512 x 448 surface.
+  RegisterFormResource("TDXDrawTestForm", R"(object DXDrawTestForm: TDXDrawTestForm
+  ClientHeight = 448
+  ClientWidth = 512
+  object DXDraw1: TDXDraw
+    Left = 0
+    Top = 0
+    Width = 640
+    Height = 480
+    AutoInitialize = False
+    AutoSize = False
+    Display.FixedBitCount = True
+    Display.FixedSize = False
+    Options = [doAllowReboot, doWaitVBlank, doCenter, doDirectX7Mode, doHardware, doSelectDriver]
+    SurfaceHeight = 448
+    SurfaceWidth = 512
+  end
+end
+)");
+  TDXDrawTestForm* f = nullptr;
+  Application->CreateForm(f);
+  TDXDraw* d = f->DXDraw1;
+  ASSERT_NE(d, nullptr);
+  EXPECT_FALSE(d->AutoInitialize);
+  EXPECT_FALSE(d->AutoSize());
+  EXPECT_EQ(d->SurfaceWidth(), 512);
+  EXPECT_EQ(d->SurfaceHeight(), 448);
+  EXPECT_TRUE(d->Display()->FixedBitCount);
+  EXPECT_FALSE(d->Display()->FixedSize);
+  EXPECT_EQ(d->NowOptions, (TDXDrawOptions{doWaitVBlank, doCenter}));
+  f->Show();
+  Application->ProcessMessages();
+  EXPECT_FALSE(d->Initialized());
+  d->Initialize();
+  EXPECT_EQ(d->Surface->Width(), 512);
+  EXPECT_EQ(d->Surface->Height(), 448);
+  // Written back, the display keeps what was stored; Options always.
+  const std::string text = WriteStoredForm(f);
+  EXPECT_NE(text.find("Options = [doAllowReboot, doWaitVBlank, doCenter, doDirectX7Mode, "
+                      "doHardware, doSelectDriver]"),
+            std::string::npos);
+  EXPECT_NE(text.find("SurfaceWidth = 512"), std::string::npos);
+  EXPECT_NE(text.find("AutoSize = False"), std::string::npos);
+  f->Free();
+
+  // As the editor keeps it: it initializes itself on the form's first show, sized by the
+  // control.
+  RegisterFormResource("TDXDrawTestForm", R"(object DXDrawTestForm: TDXDrawTestForm
+  ClientHeight = 569
+  ClientWidth = 300
+  object DXDraw1: TDXDraw
+    Left = 0
+    Top = 0
+    Width = 100
+    Height = 569
+    Options = [doAllowReboot, doWaitVBlank, doCenter, doDirectX7Mode, doSelectDriver]
+    SurfaceHeight = 569
+    SurfaceWidth = 100
+  end
+end
+)");
+  Application->CreateForm(f);
+  d = f->DXDraw1;
+  EXPECT_TRUE(d->AutoInitialize);
+  EXPECT_FALSE(d->Initialized());
+  f->Show();
+  Application->ProcessMessages();
+  ASSERT_TRUE(d->Initialized());
+  EXPECT_EQ(d->Surface->Width(), 100);
+  EXPECT_EQ(d->Surface->Height(), 569);
+  EXPECT_TRUE(d->CanDraw());
 }
 
 }  // namespace

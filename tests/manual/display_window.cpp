@@ -47,8 +47,9 @@ int main(int argc, char** argv) {
     if (!dx->CanDraw()) return;
     TDirectDrawSurface* s = dx->Surface;
     s->Fill(s->MatchColor(clNavy));
-    for (int i = 0; i < 8; ++i) s->Draw(8 + i * 60 + (n % 40) - 20, 300, Rect(0, 0, 32, 32), sheet, true);
-    s->Draw(40, 360, Rect(32, 0, 0, 32), sheet, true);  // mirrored
+    for (int i = 0; i < 8; ++i)
+      s->Draw(8 + i * 60 + (n % 40) - 20, 300, Rect(0, 0, 32, 32), sheet, true);
+    s->Draw(40, 360, Rect(32, 0, 0, 32), sheet, true);    // mirrored
     s->Draw(-10, 200, Rect(0, 0, 32, 32), sheet, false);  // cut at the left edge
     s->StretchDraw(Rect(380, 40, 508, 104), Rect(32, 0, 64, 32), sheet, true);
     TCanvas* c = s->Canvas();
