@@ -23,5 +23,62 @@ void TD2D::SetTextureFilter(bool Value) { FTextureFilter = Value; }
 bool TD2D::UpdateRenderTarget() { return false; }
 
 bool TD2D::Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent) {
-  return false;
+  return NothingDrawn();
+}
+bool TD2D::DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent,
+                     int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotate(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                      double CenterX, double CenterY, bool Transparent, int Angle) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateAdd(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                         double CenterX, double CenterY, bool Transparent, int Angle, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateAlpha(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                           double CenterX, double CenterY, bool Transparent, int Angle, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateSub(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                         double CenterX, double CenterY, bool Transparent, int Angle, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::StretchDraw(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex) {
+  return NothingDrawn();
+}
+bool TD2D::DrawAdd(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex,
+                   int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawAlpha(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex,
+                     int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawSub(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex,
+                   int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotate(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                      int PatternIndex, double CenterX, double CenterY, int Angle) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateAdd(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                         int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateAlpha(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                           int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha) {
+  return NothingDrawn();
+}
+bool TD2D::DrawRotateSub(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                         int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha) {
+  return NothingDrawn();
 }

@@ -11,6 +11,7 @@
 
 class TCustomDXDraw;
 class TDirectDrawSurface;
+class TPictureCollectionItem;
 
 class TD2D : public TObject {
  public:
@@ -27,15 +28,47 @@ class TD2D : public TObject {
   // Points the device at the display's drawing surface again; true on success.
   bool UpdateRenderTarget();
 
-  // Drawing of a surface into DestRect on the display's drawing surface; true when drawn.
+  // The drawing family: one quad on the display's drawing surface each, true when drawn.
+  // Angles count 256ths of a turn; CenterX, CenterY are fractions of the picture.
   bool Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent);
+  bool DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
+  bool DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
+  bool DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
+  bool DrawRotate(int X, int Y, int Width, int Height, TDirectDrawSurface* Source, double CenterX,
+                  double CenterY, bool Transparent, int Angle);
+  bool DrawRotateAdd(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                     double CenterX, double CenterY, bool Transparent, int Angle, int Alpha);
+  bool DrawRotateAlpha(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                       double CenterX, double CenterY, bool Transparent, int Angle, int Alpha);
+  bool DrawRotateSub(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
+                     double CenterX, double CenterY, bool Transparent, int Angle, int Alpha);
+  // The same with a pattern of a picture-list item as the source.
+  bool StretchDraw(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex);
+  bool DrawAdd(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex, int Alpha);
+  bool DrawAlpha(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex,
+                 int Alpha);
+  bool DrawSub(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex, int Alpha);
+  bool DrawRotate(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                  int PatternIndex, double CenterX, double CenterY, int Angle);
+  bool DrawRotateAdd(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                     int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha);
+  bool DrawRotateAlpha(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                       int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha);
+  bool DrawRotateSub(TPictureCollectionItem* Source, int X, int Y, int Width, int Height,
+                     int PatternIndex, double CenterX, double CenterY, int Angle, int Alpha);
 
   bool Enabled = false;
   int SurfaceBitCount = 0;
 
  private:
+  // Every drawing starts by asking IsActive; without a device nothing is drawn.
+  bool NothingDrawn() {
+    IsActive();
+    return false;
+  }
+
   TCustomDXDraw* FDXDraw;
-  bool FTextureFilter = false;
+  bool FTextureFilter = true;
 };
 
 // The drawer of the display made or initialized last; nullptr after a finalization or

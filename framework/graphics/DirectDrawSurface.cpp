@@ -1,6 +1,7 @@
 #include "framework/graphics/DirectDrawSurface.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,19 @@ DDBLTFX MakeBltFX() {
   fx.dwSize = kDDBltFXSize;
   return fx;
 }
+
+// The accelerated drawer, when it draws for this surface.
+TD2D* ActiveD2DFor(const TDirectDrawSurface* s) {
+  return CurrentD2D && CurrentD2D->IsActive() && CurrentD2D->TargetSurface() == s ? CurrentD2D
+                                                                                  : nullptr;
+}
+
+bool Drawable(const TDirectDrawSurface* dest, const TDirectDrawSurface* source) {
+  return dest->Width() != 0 && dest->Height() != 0 && source && source->Width() != 0 &&
+         source->Height() != 0;
+}
+
+int AngleOf(float Angle) { return static_cast<int>(std::nearbyint(Angle)); }
 
 }  // namespace
 
@@ -206,8 +220,8 @@ bool TDirectDrawSurface::BltFast(int X, int Y, const TRect& SrcRect, DWORD Flags
 void TDirectDrawSurface::Draw(int X, int Y, const TRect& SrcRect, TDirectDrawSurface* Source,
                               bool Transparent) {
   if (!Source || X > Width() || Y > Height()) return;
-  if (CurrentD2D && CurrentD2D->IsActive() && CurrentD2D->TargetSurface() == this) {
-    CurrentD2D->Draw(Bounds(X, Y, SrcRect.Width(), SrcRect.Height()), Source, Transparent);
+  if (TD2D* d2d = ActiveD2DFor(this)) {
+    d2d->Draw(Bounds(X, Y, SrcRect.Width(), SrcRect.Height()), Source, Transparent);
     return;
   }
   DDBLTFX fx = MakeBltFX();
@@ -282,24 +296,54 @@ void TDirectDrawSurface::StretchDraw(const TRect& DestRect, const TRect& SrcRect
   ISurface()->SetClipper(nullptr);
 }
 
+// Blended and rotated drawing goes to the accelerated drawer when it draws for this surface;
+// the software blender that draws them otherwise is not built in yet.
 void TDirectDrawSurface::DrawAdd(const TRect& DestRect, const TRect& SrcRect,
-                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  if (!Drawable(this, Source) || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawAdd(DestRect, Source, Transparent, Alpha);
+}
 void TDirectDrawSurface::DrawAlpha(const TRect& DestRect, const TRect& SrcRect,
-                                   TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+                                   TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  if (!Drawable(this, Source) || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawAlpha(DestRect, Source, Transparent, Alpha);
+}
 void TDirectDrawSurface::DrawSub(const TRect& DestRect, const TRect& SrcRect,
-                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {}
+                                 TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  if (!Drawable(this, Source) || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawSub(DestRect, Source, Transparent, Alpha);
+}
 void TDirectDrawSurface::DrawRotate(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                     TDirectDrawSurface* Source, double CenterX, double CenterY,
-                                    bool Transparent, float Angle) {}
+                                    bool Transparent, float Angle) {
+  if (!Drawable(this, Source) || Width == 0 || Height == 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this))
+    d2d->DrawRotate(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle));
+}
 void TDirectDrawSurface::DrawRotateAdd(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                        TDirectDrawSurface* Source, double CenterX, double CenterY,
-                                       bool Transparent, float Angle, int Alpha) {}
+                                       bool Transparent, float Angle, int Alpha) {
+  if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this))
+    d2d->DrawRotateAdd(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
+                       Alpha);
+}
 void TDirectDrawSurface::DrawRotateAlpha(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                          TDirectDrawSurface* Source, double CenterX, double CenterY,
-                                         bool Transparent, float Angle, int Alpha) {}
+                                         bool Transparent, float Angle, int Alpha) {
+  if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this))
+    d2d->DrawRotateAlpha(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
+                         Alpha);
+}
 void TDirectDrawSurface::DrawRotateSub(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                        TDirectDrawSurface* Source, double CenterX, double CenterY,
-                                       bool Transparent, float Angle, int Alpha) {}
+                                       bool Transparent, float Angle, int Alpha) {
+  if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
+  if (TD2D* d2d = ActiveD2DFor(this))
+    d2d->DrawRotateSub(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
+                       Alpha);
+}
 
 bool TDirectDrawSurface::Fill(DWORD DevColor) {
   DDBLTFX fx = MakeBltFX();
