@@ -115,9 +115,9 @@ void TCustomForm::BeforeDestruction() {
     try {
       DoDestroy();
     } catch (...) {
-      if (FHandle != 0) DestroyHandle();
-      TWinControl::BeforeDestruction();
-      throw;
+      // The form goes all the same: a half-freed form would be worse than the failure, which
+      // is reported like any other.
+      if (Application != nullptr) Application->HandleException(this);
     }
     if (FHandle != 0) DestroyHandle();
   }
@@ -130,7 +130,7 @@ TCustomForm::~TCustomForm() {
     try {
       DoDestroy();
     } catch (...) {
-      // A destructor cannot pass it on; the form goes all the same.
+      if (Application != nullptr) Application->HandleException(this);
     }
   }
   if (FHandle != 0) DestroyHandle();
@@ -609,6 +609,21 @@ TCustomForm* TApplication::FormOfWindow(backend::WindowId W) const {
 
 void TApplication::Terminate() { PostQuitMessage(0); }
 
+void TApplication::ResetForTest() {
+  FPosted.clear();
+  FPending.clear();
+  FTerminated = false;
+  FSizeMoveWindow = 0;
+  FIdleCount = 0;
+  FLastDone = true;
+  FMouseButtons = 0;
+  OnIdle = nullptr;
+  OnException = nullptr;
+  OnActivate = nullptr;
+  OnDeactivate = nullptr;
+  SetCaptureControl(nullptr);
+}
+
 void TApplication::Minimize() {
   if (FMainForm != nullptr && FMainForm->HandleAllocated())
     Machine().MinimizeWindow(FMainForm->FHandle);
@@ -619,7 +634,12 @@ bool g_finalizerSet = false;
 void FinalizeApplication() {
   // The forms go while the rest of the program still stands, as the class library frees them
   // when the program ends.
-  if (Application != nullptr) Application->DestroyComponents();
+  if (Application == nullptr) return;
+  try {
+    Application->DestroyComponents();
+  } catch (...) {
+    Application->HandleException(Application);
+  }
 }
 }  // namespace
 

@@ -213,6 +213,9 @@ class TApplication : public TComponent {
   bool InSizeMove() const { return FSizeMoveWindow != 0; }
   // Forgets a terminated loop so tests may run it again.
   void ResetTerminated() { FTerminated = false; }
+  // For tests: drops every queued message and pending event, the loop's state and the
+  // application's own handlers, so the next test starts clean (its forms are the test's).
+  void ResetForTest();
 
   TIdleEvent OnIdle;
   TExceptionEvent OnException;

@@ -6,6 +6,7 @@
 
 #include "framework/graphics/DXClass.h"
 #include "platform/backend/HeadlessBackend.h"
+#include "support/HeadlessApp.h"
 
 using backend::HeadlessBackend;
 
@@ -121,22 +122,11 @@ TEST_F(HookTest, AHandlerMayReplaceItsOwnHookWhileItRuns) {
 
 namespace {
 
-class DXFormTest : public ::testing::Test {
+class DXFormTest : public HeadlessAppTest {
  protected:
-  void SetUp() override {
-    hb = &HeadlessBackend::InstallFresh();
-    Application->ProcessMessages();
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    Application->ResetTerminated();
-  }
   static bool AppIsToolWindow() {
     return (GetWindowLong(Application->Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0;
   }
-  HeadlessBackend* hb = nullptr;
 };
 
 }  // namespace

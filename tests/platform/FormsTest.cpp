@@ -7,27 +7,17 @@
 #include "platform/forms/AppEvnts.h"
 #include "platform/forms/Forms.h"
 #include "platform/rtl/SysUtils.h"
+#include "support/HeadlessApp.h"
 
 using backend::HeadlessBackend;
 
 namespace {
 
-class AppTest : public ::testing::Test {
+class AppTest : public HeadlessAppTest {
  protected:
   void SetUp() override {
-    hb = &HeadlessBackend::InstallFresh(5000);
-    Reset();
+    HeadlessAppTest::SetUp();
     Application->SetTitle("iMorvane");
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Reset();
-  }
-  static void Reset() {
-    Application->OnIdle = nullptr;
-    Application->OnException = nullptr;
-    Application->ProcessMessages();
-    Application->ResetTerminated();
   }
   // A shown main form, its first messages (focus, paint) handled.
   TForm* MainForm(const std::string& caption = "Morvane") {
@@ -39,11 +29,6 @@ class AppTest : public ::testing::Test {
     Application->ProcessMessages();
     return f;
   }
-  // Runs the loop until everything the test sent has been handled.
-  void Pump() {
-    for (int i = 0; i < 1000 && hb->PendingEvents() > 0; ++i) Application->Step();
-  }
-  HeadlessBackend* hb = nullptr;
 };
 
 // A windowed child that records its mouse traffic.
