@@ -360,9 +360,25 @@ void TCustomForm::PresentImage() {
   if (FHandle == 0) return;
   TWindowImage& img = Image();
   if (img.Width <= 0 || img.Height <= 0) return;
-  Machine().Present(FHandle, img.Pixels.data(), img.Width, img.Height,
-                    img.Width * static_cast<int>(sizeof(std::uint32_t)));
+  const TWindowImage* shown = &img;
+  if (!FOverlays.empty()) {
+    // The overlays go onto a copy, so whatever draws into the client image next (a flip of the
+    // display) finds it as it left it and the boxes are drawn again over the new picture.
+    FComposed = img;
+    for (TFormOverlay* o : std::vector<TFormOverlay*>(FOverlays)) o->DrawOverlay(FComposed);
+    shown = &FComposed;
+  }
+  Machine().Present(FHandle, shown->Pixels.data(), shown->Width, shown->Height,
+                    shown->Width * static_cast<int>(sizeof(std::uint32_t)));
 }
+
+void TCustomForm::AddOverlay(TFormOverlay* Overlay) {
+  if (Overlay == nullptr) return;
+  if (std::find(FOverlays.begin(), FOverlays.end(), Overlay) == FOverlays.end())
+    FOverlays.push_back(Overlay);
+}
+
+void TCustomForm::RemoveOverlay(TFormOverlay* Overlay) { std::erase(FOverlays, Overlay); }
 
 void TCustomForm::SetVisible(bool Value) {
   if (Value == FVisible) return;
@@ -650,10 +666,16 @@ void TApplication::Run() {
   }
   if (FMainForm == nullptr) return;
   if (ShowMainForm) {
-    if (FMainForm->WindowState() == wsMinimized) {
-      FMainForm->Show();
-    } else {
-      FMainForm->SetVisible(true);
+    // The window's show handler runs here, before the loop: what escapes it is reported the
+    // same way (EAbort silently, as when a dialog it opened ends the program).
+    try {
+      if (FMainForm->WindowState() == wsMinimized) {
+        FMainForm->Show();
+      } else {
+        FMainForm->SetVisible(true);
+      }
+    } catch (...) {
+      HandleException(this);
     }
   }
   while (!FTerminated) {

@@ -38,6 +38,15 @@ constexpr int kFrameTop = 32;
 constexpr int kFrameRight = 5;
 constexpr int kFrameBottom = 5;
 
+// Something drawn over a form's client image every time the image is shown: the boxes that a
+// modal loop opens inside the window. The client image itself stays as the controls drew it.
+class TFormOverlay {
+ public:
+  virtual ~TFormOverlay() = default;
+  // Draws onto Image, a copy of the client image about to be shown.
+  virtual void DrawOverlay(TWindowImage& Image) = 0;
+};
+
 class TCustomForm : public TWinControl {
  public:
   explicit TCustomForm(TComponent* AOwner);
@@ -88,8 +97,12 @@ class TCustomForm : public TWinControl {
 
   // The client image: what the controls draw and the window shows.
   TWindowImage& Image();
-  // Shows the client image in the window.
+  // Shows the client image in the window, with the overlays over it.
   void PresentImage();
+  // Overlays are drawn in the order added, the last on top; the form does not own them.
+  void AddOverlay(TFormOverlay* Overlay);
+  void RemoveOverlay(TFormOverlay* Overlay);
+  bool HasOverlays() const { return !FOverlays.empty(); }
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;
@@ -137,6 +150,8 @@ class TCustomForm : public TWinControl {
   int FPendingClientWidth = -1;  // read from stored data, applied in Loaded
   int FPendingClientHeight = -1;
   TWindowImage FImage;
+  std::vector<TFormOverlay*> FOverlays;
+  TWindowImage FComposed;  // the client image with the overlays, as last shown
 };
 
 class TForm : public TCustomForm {
@@ -225,6 +240,7 @@ class TApplication : public TComponent {
  private:
   friend class TApplicationEvents;
   friend class TCustomForm;
+  friend class TModalLoop;
   friend BOOL PostMessage(HWND, UINT, WPARAM, LPARAM);
   friend void PostQuitMessage(int);
   struct TPosted {
