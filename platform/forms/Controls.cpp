@@ -394,6 +394,13 @@ TControl* TWinControl::ControlAtPos(const TPoint& Pos, bool AllowDisabled, bool 
 }
 
 void TWinControl::AlignControls() {
+  // Placing a child asks for alignment again; that request is this very pass.
+  if (FAligning) return;
+  FAligning = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{FAligning};
   TRect r = ClientRect();
   auto place = [&](TAlign which) {
     for (TControl* c : FControls) {
@@ -422,12 +429,7 @@ void TWinControl::AlignControls() {
         default:
           break;
       }
-      // Setting the bounds of a child does not come back here: the child's RequestAlign sees
-      // no change the second time.
-      const TAlign keep = c->FAlign;
-      c->FAlign = alNone;
       c->SetBounds(l, t, std::max(w, 0), std::max(h, 0));
-      c->FAlign = keep;
     }
   };
   place(alTop);

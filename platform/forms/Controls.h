@@ -216,6 +216,7 @@ class TWinControl : public TControl {
   std::vector<TControl*> FControls;
   bool FPaintPending = false;
   bool FDestroyingHandle = false;
+  bool FAligning = false;
 };
 
 class TCustomControl : public TWinControl {
