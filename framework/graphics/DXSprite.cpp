@@ -97,6 +97,16 @@ TSprite::~TSprite() {
   }
 }
 
+void TSprite::Detach() {
+  if (FParent == nullptr) return;
+  if (FEngine != nullptr) {
+    --FEngine->FSpriteCount;
+    EraseLast(FEngine->FDeadList, this);
+  }
+  FParent->Remove(this);
+  FParent = nullptr;
+}
+
 void TSprite::Assign(TPersistent* Source) {
   auto* src = dynamic_cast<TSprite*>(Source);
   if (src == nullptr) {

@@ -124,6 +124,9 @@ class TSprite : public TPersistent {
 
   // Bounds(round(WorldX), round(WorldY), Width, Height).
   TRect PlainBounds() const;
+  // Takes the sprite out of its parent's lists and the dead queue now, as the destructor would,
+  // for a derived destructor that must act once the sprite has left the tree.
+  void Detach();
 
  private:
   friend class TSpriteEngine;
