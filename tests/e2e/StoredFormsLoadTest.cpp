@@ -9,8 +9,18 @@
 #include <vector>
 
 #include "assets/StoredForms.h"
+#include "framework/graphics/DXDraw.h"
+#include "framework/graphics/DXImageList.h"
+#include "framework/graphics/DXSpriteEngine.h"
+#include "framework/sound_input/DXSounds.h"
+#include "framework/sound_input/Ddidex.h"
 #include "platform/backend/HeadlessBackend.h"
+#include "platform/forms/AppEvnts.h"
+#include "platform/forms/Buttons.h"
+#include "platform/forms/ComCtrls.h"
+#include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/StdCtrls.h"
 #include "platform/mci/MPlayer.h"
 #include "platform/rtl/Classes.h"
 
@@ -42,6 +52,17 @@ std::vector<TPropertyDefs> CollectionItems(TComponent* c, const std::string& pro
   return items;
 }
 
+// Classes register themselves when their code is linked in, as the programs' windows do by
+// using them; this test uses each once.
+template <class... T>
+void Make() {
+  (delete new T(nullptr), ...);
+}
+void LinkComponentClasses() {
+  Make<TDXDraw, TApplicationEvents, TDXSpriteEngine, TDXImageList, TMediaPlayer, TDDIDEX, TDXSound,
+       TDXWaveList, TOpenDialog, TSpeedButton, TTrackBar, TLabel>();
+}
+
 std::string StringOf(const TPropertyDefs& defs, const std::string& name) {
   const TPropInfo* p = defs.Find(name);
   return p != nullptr && p->GetString ? p->GetString() : "?";
@@ -56,12 +77,9 @@ void LoadAndCheck(const std::string& text, const std::vector<std::string>& class
                   const std::string& imageList,
                   const std::vector<std::pair<std::string, std::int64_t>>& pictures,
                   const std::string& waveList, const std::vector<std::string>& sounds) {
-  // Classes register themselves when their code is linked in; the programs' windows pull in
-  // every class they use, this test only the media player, which it names here.
-  delete new TMediaPlayer(nullptr);
-  for (const std::string& c : classes)
-    if (GetClass(c) == nullptr) GTEST_SKIP() << c << " is not built yet";
   backend::HeadlessBackend::InstallFresh();
+  LinkComponentClasses();
+  for (const std::string& c : classes) ASSERT_NE(GetClass(c), nullptr) << c;
   ProbeForm* form = new ProbeForm(nullptr);
   try {
     ReadStoredForm(form, WithoutHandlers(text));
