@@ -322,3 +322,27 @@ TEST_F(ImageListTest, ThreeDDisplayDrawsThroughItsAcceleratorOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lost surfaces come back with undefined contents: the restore notice re-cuts every picture.
+TEST_F(ImageListTest, LostSurfacesAreCutAgainOnRestore) {
+  auto* a = Add("A", 64, 32, 32, 0, [](int x, int) { return x < 32 ? 0x0000FFu : 0x00FF00u; });
+  auto* b = Add("B", 3000, 100, 100, 100, [](int x, int) { return x >= 2500 ? 0xFF0000u : 0u; });
+  const DWORD aPixel = a->PatternSurfaces(1)->Pixels(40, 5);
+  const DWORD bPixel = b->PatternSurfaces(27)->Pixels(b->PatternRects(27).Left + 5, 5);
+  ddraw::MarkSurfacesLost(dx->DDraw->IDDraw());
+  ASSERT_TRUE(dx->CanDraw());
+  ASSERT_EQ(a->PatternCount(), 2);
+  ASSERT_EQ(b->PatternCount(), 30);
+  EXPECT_EQ(a->PatternSurfaces(1)->Pixels(40, 5), aPixel);
+  EXPECT_EQ(b->PatternSurfaces(27)->Pixels(b->PatternRects(27).Left + 5, 5), bPixel);
+  const DWORD background = dx->Surface->MatchColor(0x00404040);
+  dx->Surface->Fill(background);
+  a->Draw(dx->Surface, 0, 0, 1);
+  b->Draw(dx->Surface, 100, 0, 27);
+  EXPECT_EQ(Pixel(10, 10), aPixel);
+  EXPECT_EQ(Pixel(110, 10), bPixel);
+}
+
+}  // namespace
