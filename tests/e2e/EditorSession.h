@@ -69,9 +69,13 @@ class EditorSession {
   std::vector<std::string> Messages;  // texts of the message boxes shown
 
   // Opens `chartPath` (already in place) through the dialog.
+  // OnOpen, when given, answers the boxes until the window has been shown (the file dialog and
+  // the boxes of loading), in place of the default.
   explicit EditorSession(const std::string& chartPath, bool captureAudio = true,
-                         std::uint32_t startMs = 0)
+                         std::uint32_t startMs = 0,
+                         std::function<void(TModalDialog&)> OnOpen = nullptr)
       : Chart(chartPath) {
+    OnDialog = std::move(OnOpen);
     hb = &backend::HeadlessBackend::InstallFresh(startMs);
     hb->SetAudioCapture(captureAudio);
     Application->ResetForTest();
@@ -83,6 +87,7 @@ class EditorSession {
     form->SetVisible(true);
     if (form->HandleAllocated()) hb->SetFocus(form->Handle());
     Application->ProcessMessages();
+    OnDialog = nullptr;
   }
   ~EditorSession() {
     for (int key : held_) hb->ReleaseKey(key, 0, window());
