@@ -6,6 +6,7 @@
 #include <SDL_scancode.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,53 @@ inline std::vector<ChartNote> ReadChart(const std::string& baseName) {
     if (f.size() >= 2) notes.push_back({StrToIntDef(f[0], 1000), StrToIntDef(f[1], 0)});
   }
   return notes;
+}
+
+using Shot = backend::HeadlessBackend::Frame;
+
+// 0x00RRGGBB of a colour given as the game gives it ($00BBGGRR).
+inline std::uint32_t Rgb(TColor c) {
+  const auto v = static_cast<std::uint32_t>(c);
+  return ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+}
+
+inline bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 8) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d > tolerance || d < -tolerance) return false;
+  }
+  return true;
+}
+
+// Pixels of colour c within [x0, x1) x [y0, y1).
+inline int CountColour(const Shot& f, int x0, int y0, int x1, int y1, std::uint32_t c) {
+  int n = 0;
+  for (int y = std::max(y0, 0); y < std::min(y1, f.height); ++y)
+    for (int x = std::max(x0, 0); x < std::min(x1, f.width); ++x) n += Near(f.Pixel(x, y), c);
+  return n;
+}
+
+// How much of a picture of the game's image list shows at (x, y): the share of its opaque
+// pixels that the frame holds in their colours (1 when the picture lies there whole, on top).
+inline double PictureShown(const Shot& f, TPictureCollectionItem* item, int x, int y,
+                           int pattern = 0) {
+  TGraphic* g = item->Picture()->Graphic();
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf32bit);
+  bmp.SetSize(g->Width(), g->Height());
+  bmp.Canvas()->Draw(0, 0, g);
+  const std::uint32_t key = Rgb(item->TransparentColor());
+  const int x0 = pattern * item->Width();
+  int opaque = 0, shown = 0;
+  for (int j = 0; j < item->Height(); ++j) {
+    for (int i = 0; i < item->Width(); ++i) {
+      const std::uint32_t c = Rgb(bmp.Canvas()->Pixels(x0 + i, j));
+      if (c == key || x + i < 0 || y + j < 0 || x + i >= f.width || y + j >= f.height) continue;
+      ++opaque;
+      shown += Near(f.Pixel(x + i, y + j), c);
+    }
+  }
+  return opaque == 0 ? 0.0 : static_cast<double>(shown) / opaque;
 }
 
 class GameSession {
@@ -100,6 +148,9 @@ class GameSession {
   }
 
   const backend::HeadlessBackend::Frame& Shown() const { return *hb->LastFrame(window()); }
+  TPictureCollectionItem* Picture(const std::string& name) const {
+    return form->DXImageList1->Items()->Find(name);
+  }
   TSpriteEngine* Engine() const { return form->DXSpriteEngine1->Engine(); }
   template <class T>
   std::vector<T*> SpritesOf() const {
