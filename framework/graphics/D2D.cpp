@@ -5,7 +5,17 @@
 TD2D* CurrentD2D = nullptr;
 bool SkipNextFlip = false;
 
-TD2D::TD2D(TCustomDXDraw* ADXDraw) : FDXDraw(ADXDraw) {}
+namespace {
+
+// The options under which the display draws pictures through its device.
+bool Wanted(TCustomDXDraw* DXDraw) {
+  const TDXDrawOptions o = DXDraw->Options();
+  return o.Contains(do3D) && o.Contains(doDirectX7Mode) && o.Contains(doHardware);
+}
+
+}  // namespace
+
+TD2D::TD2D(TCustomDXDraw* ADXDraw) : FDXDraw(ADXDraw) { SetEnabled(FDXDraw && Wanted(FDXDraw)); }
 
 TD2D::~TD2D() {
   if (CurrentD2D == this) CurrentD2D = nullptr;
@@ -14,13 +24,38 @@ TD2D::~TD2D() {
 TDirectDrawSurface* TD2D::TargetSurface() const { return FDXDraw ? FDXDraw->Surface : nullptr; }
 
 bool TD2D::IsActive() {
-  Enabled = false;
-  return false;
+  if (!FDXDraw) return Enabled = false;
+  if (Wanted(FDXDraw)) {
+    if (!Enabled) SetEnabled(true);
+  } else {
+    Enabled = false;
+  }
+  TDirectDrawSurface* target = TargetSurface();
+  SurfaceBitCount = target ? target->BitCount() : 0;
+  if (SurfaceBitCount != 16 && SurfaceBitCount != 32) Enabled = false;
+  return Enabled;
 }
 
-void TD2D::SetTextureFilter(bool Value) { FTextureFilter = Value; }
+void TD2D::SetEnabled(bool Value) {
+  if (Value == Enabled) return;
+  Enabled = Value;
+  if (Value) SetTextureFilter(true);
+}
 
-bool TD2D::UpdateRenderTarget() { return false; }
+void TD2D::SetTextureFilter(bool Value) {
+  FTextureFilter = Value;
+  if (!FDXDraw || !FDXDraw->Options().Contains(do3D) || !FDXDraw->D3DDevice7) return;
+  FDXDraw->D3DDevice7->SetTextureStageState(0, D3DTSS_MAGFILTER,
+                                            Value ? D3DTFG_LINEAR : D3DTFG_POINT);
+  FDXDraw->D3DDevice7->SetTextureStageState(0, D3DTSS_MINFILTER,
+                                            Value ? D3DTFN_LINEAR : D3DTFN_POINT);
+}
+
+bool TD2D::UpdateRenderTarget() {
+  if (!FDXDraw || !FDXDraw->D3DDevice7 || !FDXDraw->Surface || !FDXDraw->Surface->IDDSurface7())
+    return false;
+  return SUCCEEDED(FDXDraw->D3DDevice7->SetRenderTarget(FDXDraw->Surface->IDDSurface7(), 0));
+}
 
 bool TD2D::Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent) {
   return NothingDrawn();

@@ -2,8 +2,10 @@
 // Direct3D device. Surface drawing on the display's drawing surface asks it first (IsActive)
 // and hands the work over when it is active.
 //
-// Without a Direct3D device there is nothing to draw with: the drawer is never active, its
-// drawing calls draw nothing and answer false, and refreshing its render target fails.
+// The drawer is enabled while its display's options ask for hardware 3-D with DirectX 7, and
+// active when, besides, the drawing surface has 16 or 32 bits; enabling it sets the texture
+// filters of the display's device. Drawing quads is not built in yet: the drawing calls draw
+// nothing and answer false.
 #pragma once
 
 #include "platform/rtl/Object.h"
@@ -23,9 +25,13 @@ class TD2D : public TObject {
   TDirectDrawSurface* TargetSurface() const;
   // Whether drawing on the display's drawing surface comes here; asked by every Draw, so cheap.
   bool IsActive();
+  // Turning it on sets the texture filter on the device again.
+  void SetEnabled(bool Value);
+  // Bilinear (true) or point filtering of stage 0 on the display's DirectX 7 device.
   void SetTextureFilter(bool Value);
   bool TextureFilter() const { return FTextureFilter; }
-  // Points the device at the display's drawing surface again; true on success.
+  // Points the display's DirectX 7 device at the drawing surface again; true on success, false
+  // without a device.
   bool UpdateRenderTarget();
 
   // The drawing family: one quad on the display's drawing surface each, true when drawn.

@@ -7,8 +7,6 @@
 #include "platform/forms/Windows.h"
 #include "platform/gdi/SystemPalette.h"
 
-TDXDraw3DSetup DXDraw3DSetup;
-
 namespace {
 
 const bool registered = (RegisterClass<TDXDraw>("TDXDraw"), true);
@@ -229,14 +227,14 @@ TDXDrawDriver::TDXDrawDriver(TCustomDXDraw* ADXDraw) : FDXDraw(ADXDraw) {
   const TDXDrawOptions o = FDXDraw->Options();
   const bool hardwareFullScreen =
       o.Contains(doFullScreen) && o.Contains(doHardware) && !o.Contains(doSystemMemory);
-  if (hardwareFullScreen && o.Contains(do3D) && DXDraw3DSetup.ChooseDriver) {
+  if (hardwareFullScreen && o.Contains(do3D)) {
     int request = 0;
     if (o.Contains(doSelectDriver)) request |= 1;
     if (!FDXDraw->Display()->FixedBitCount) request |= 2;
     if (o.Contains(doHardware)) request |= 4;
     if (o.Contains(doRetainedMode)) request |= 8;
     if (o.Contains(doZBuffer)) request |= 16;
-    DXDraw3DSetup.ChooseDriver(FDXDraw, request);
+    ChooseDirect3DDriver(TD3DOptions::FromBits(request), FDXDraw);
   }
   FDXDraw->DDraw = new TDirectDraw(hardwareFullScreen ? FDXDraw->DriverGUID() : nullptr,
                                    o.Contains(doDirectX7Mode));
@@ -252,12 +250,31 @@ TDXDrawDriver::~TDXDrawDriver() {
 }
 
 void TDXDrawDriver::Finalize() {
-  if (DXDraw3DSetup.FinalizeBefore) DXDraw3DSetup.FinalizeBefore(FDXDraw);
-  FreeAndNil(FDXDraw->Clipper);
-  FreeAndNil(FDXDraw->Palette);
-  FreeAndNil(FDXDraw->Surface);
-  FreeAndNil(FDXDraw->Primary);
-  if (DXDraw3DSetup.FinalizeAfter) DXDraw3DSetup.FinalizeAfter(FDXDraw);
+  TCustomDXDraw* d = FDXDraw;
+  // Retained mode and the devices first (they hold the drawing surface), then the Z-buffer
+  // attached to it; the Direct3D objects go once the surfaces are gone.
+  d->Viewport.Reset();
+  d->Camera.Reset();
+  d->Scene.Reset();
+  d->D3DRMDevice3.Reset();
+  d->D3DRMDevice.Reset();
+  d->D3DRMDevice2.Reset();
+  d->D3DRM3.Reset();
+  d->D3DRM2.Reset();
+  d->D3DRM.Reset();
+  d->D3DDevice7.Reset();
+  d->D3DDevice.Reset();
+  d->D3DDevice2.Reset();
+  d->D3DDevice3.Reset();
+  d->D3D7.Reset();
+  FreeZBuffer(d->Surface, d->ZBuffer);
+  FreeAndNil(d->Clipper);
+  FreeAndNil(d->Palette);
+  FreeAndNil(d->Surface);
+  FreeAndNil(d->Primary);
+  d->D3D.Reset();
+  d->D3D2.Reset();
+  d->D3D3.Reset();
 }
 
 bool TDXDrawDriver::Restore() {
@@ -277,9 +294,17 @@ void TDXDrawDriver::Initialize3D() {
   if (d->NowOptions.Contains(doRetainedMode)) request |= 8;
   if (o.Contains(doSelectDriver)) request |= 1;
   if (o.Contains(doZBuffer)) request |= 16;
-  const int achieved = DXDraw3DSetup.Initialize
-                           ? DXDraw3DSetup.Initialize(d, request, o.Contains(doDirectX7Mode))
-                           : 0;
+  TD3DOptions options = TD3DOptions::FromBits(request);
+  if (o.Contains(doDirectX7Mode)) {
+    InitializeDirect3D7(d->Surface, d->ZBuffer, d->D3D7, d->D3DDevice7, options,
+                        d->D3DDeviceChoice);
+  } else {
+    InitializeDirect3D(d->Surface, d->ZBuffer, d->D3D, d->D3D2, d->D3D3, d->D3DDevice,
+                       d->D3DDevice2, d->D3DDevice3, d->D3DRM, d->D3DRM2, d->D3DRM3, d->D3DRMDevice,
+                       d->D3DRMDevice2, d->D3DRMDevice3, d->Viewport, d->Scene, d->Camera, options,
+                       d->D3DDeviceChoice);
+  }
+  const auto achieved = static_cast<int>(options.Bits());
   d->NowOptions -= {doRetainedMode, doHardware, doSelectDriver, doZBuffer};
   if (achieved & 4) d->NowOptions.Include(doHardware);
   if (achieved & 8) d->NowOptions.Include(doRetainedMode);

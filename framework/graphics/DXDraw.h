@@ -14,6 +14,7 @@
 #include "framework/graphics/ControlSubClass.h"
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DIB.h"
+#include "framework/graphics/Direct3DSetup.h"
 #include "framework/graphics/DirectDraw.h"
 #include "framework/graphics/DirectDrawSurface.h"
 #include "platform/forms/Controls.h"
@@ -127,21 +128,6 @@ class TDXDrawDisplay : public TPersistent {
   TCollection* FModes;
 };
 
-// The work of a driver that belongs to the Direct3D set-up, which plugs itself in here. Without
-// it a display asked for 3-D achieves none of it.
-struct TDXDraw3DSetup {
-  // Chooses the DirectDraw driver for full-screen hardware 3-D (may call SetDriverGUID and set
-  // Display.BitCount).
-  std::function<void(TCustomDXDraw* DXDraw, int RequestBits)> ChooseDriver;
-  // Sets up Direct3D on the drawing surface; gives the achieved bits.
-  std::function<int(TCustomDXDraw* DXDraw, int RequestBits, bool DirectX7)> Initialize;
-  // Releases what Initialize made: Before runs while the surfaces still stand, After once they
-  // are gone.
-  std::function<void(TCustomDXDraw* DXDraw)> FinalizeBefore;
-  std::function<void(TCustomDXDraw* DXDraw)> FinalizeAfter;
-};
-extern TDXDraw3DSetup DXDraw3DSetup;
-
 class TDXDrawDriver : public TObject {
  public:
   // Makes the display's DirectDraw object (after the 3-D driver choice, for full-screen
@@ -150,7 +136,8 @@ class TDXDrawDriver : public TObject {
   // Finalize, then frees the DirectDraw object.
   ~TDXDrawDriver() override;
 
-  // Frees the clipper, palette, drawing surface and primary surface.
+  // Releases what the 3-D set-up made and frees the clipper, palette, drawing surface and
+  // primary surface.
   virtual void Finalize();
   virtual void Flip() = 0;
   virtual void Initialize() = 0;
@@ -238,6 +225,27 @@ class TCustomDXDraw : public TCustomControl {
   TDirectDrawSurface* Primary = nullptr;
   TDirectDrawSurface* Surface = nullptr;
   TD2D* D2D = nullptr;
+  // What the 3-D set-up made on the drawing surface (do3D): the device it took, the Z-buffer
+  // and the interfaces of the path it ran; all released by the driver's finalization.
+  TD3DDeviceChoice D3DDeviceChoice;
+  TDirectDrawSurface* ZBuffer = nullptr;
+  ComPtr<IDirect3D> D3D;
+  ComPtr<IDirect3D2> D3D2;
+  ComPtr<IDirect3D3> D3D3;
+  ComPtr<IDirect3D7> D3D7;
+  ComPtr<IDirect3DDevice> D3DDevice;
+  ComPtr<IDirect3DDevice2> D3DDevice2;
+  ComPtr<IDirect3DDevice3> D3DDevice3;
+  ComPtr<IDirect3DDevice7> D3DDevice7;
+  ComPtr<IDirect3DRM> D3DRM;
+  ComPtr<IDirect3DRM2> D3DRM2;
+  ComPtr<IDirect3DRM3> D3DRM3;
+  ComPtr<IDirect3DRMDevice> D3DRMDevice;
+  ComPtr<IDirect3DRMDevice2> D3DRMDevice2;
+  ComPtr<IDirect3DRMDevice3> D3DRMDevice3;
+  ComPtr<IDirect3DRMViewport> Viewport;
+  ComPtr<IDirect3DRMFrame> Scene;
+  ComPtr<IDirect3DRMFrame> Camera;
   TRGBQuads ColorTable{};
   TRGBQuads DefColorTable{};
   int NotifyLockCount = 0;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/backend/Backend.h"
+#include "platform/d3d/D3D.h"
 #include "platform/ddraw/DDrawObjects.h"
 #include "platform/ddraw/Machine.h"
 
@@ -70,6 +71,8 @@ Machine::Machine() {
   SystemPalette = DefaultSystemPalette();
   Host.ClientRectOnScreen = DefaultClientRect;
   Host.Show = DefaultShow;
+  // The software 3-D device comes with the machine.
+  Extensions.push_back(d3d::Direct3DExtension());
 }
 
 void Machine::ResetSettings() {
