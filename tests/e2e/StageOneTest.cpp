@@ -88,6 +88,7 @@ TEST(StageOne, FromTheTitleThroughTheStageToTheCreditsAndBack) {
   ASSERT_EQ(GameMode, 3);
   ASSERT_EQ(g.SpritesOf<TGrumbakSprite>().size(), 1u);
   TGrumbakSprite* boss = g.SpritesOf<TGrumbakSprite>()[0];
+  const double ground = 448 - boss->Height - 50;
   EXPECT_EQ(Score->Count(), static_cast<int>(chart.size()) + 1);
   EXPECT_TRUE(WaitingToStart);
   EXPECT_EQ(HeroSprite->Power, 10);
@@ -154,7 +155,6 @@ TEST(StageOne, FromTheTitleThroughTheStageToTheCreditsAndBack) {
   EXPECT_EQ(HeroSprite->Power, 10);  // reset for whatever comes next
 
   // Positions follow the played audio, 34 ms or so a frame, and never go back.
-  const double ground = 448 - boss->Height - 50;
   int landings = 0, shakingFrames = 0;
   for (std::size_t i = 1; i < play.size(); ++i) {
     const PlayFrame& p = play[i];
