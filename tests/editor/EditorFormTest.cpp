@@ -404,3 +404,34 @@ TEST_F(EditorFormTest, ALoadingMessageKeepsTheFrameLoopRunning) {
   EXPECT_EQ(s->Score().Count(), 2);
   EXPECT_TRUE(s->Score().IsLoaded());
 }
+
+TEST(EditorProgramTest, ClosingTheWindowUnderTheFileDialogEndsTheProgramWithoutAQuestion) {
+  backend::HeadlessBackend& hb = backend::HeadlessBackend::InstallFresh();
+  Application->ResetForTest();
+  Application->SetTitle("Quilletエディター");
+  RegisterEditorFormResource();
+  int dialogs = 0, questions = 0;
+  TModalDialog* seen = nullptr;
+  OnModalDialogPass = [&](TModalDialog& d) {
+    if (dynamic_cast<TOpenDialogBox*>(&d) != nullptr) {
+      if (seen == &d) return;
+      seen = &d;
+      ++dialogs;
+      hb.ClickCloseBox(Form1->Handle());
+    } else {
+      ++questions;
+      d.EndModal(d.CancelResult());
+    }
+  };
+  Application->CreateForm(Form1);
+  // The main loop shows the window, whose show handler opens the dialog; the close ends it all.
+  Application->Run();
+  OnModalDialogPass = nullptr;
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(questions, 0);
+  EXPECT_EQ(Score, nullptr);
+  Form1->Free();
+  EXPECT_EQ(ActiveTimePeriods(), 0);
+  Application->ResetForTest();
+}
