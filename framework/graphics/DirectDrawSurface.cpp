@@ -8,8 +8,10 @@
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DIB.h"
 #include "framework/graphics/DXConsts.h"
+#include "framework/graphics/DXRBlit.h"
 #include "platform/gdi/Colors.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace {
 
@@ -34,7 +36,9 @@ bool Drawable(const TDirectDrawSurface* dest, const TDirectDrawSurface* source) 
          source->Height() != 0;
 }
 
-int AngleOf(float Angle) { return static_cast<int>(std::nearbyint(Angle)); }
+// The angle rounded to a whole 1/256 turn, halves to even, kept to 32 bits; one that is not a
+// number or lies beyond the 64-bit range raises EInvalidOp.
+int AngleOf(float Angle) { return static_cast<int>(static_cast<std::uint32_t>(Round(Angle))); }
 
 }  // namespace
 
@@ -296,53 +300,163 @@ void TDirectDrawSurface::StretchDraw(const TRect& DestRect, const TRect& SrcRect
   ISurface()->SetClipper(nullptr);
 }
 
-// Blended and rotated drawing goes to the accelerated drawer when it draws for this surface;
-// the software blender that draws them otherwise is not built in yet.
+namespace {
+
+// Which blend each drawing method asks of the renderer, by destination and Alpha: an indexed
+// destination can only take copies; an opaque add, alpha or subtract needs no alpha at all.
+enum class TBlendMethod { Add, Alpha, Sub, Rotate };
+
+DXRBlendOp BlendOpFor(TBlendMethod Method, const DXRSurface& Dest, int Alpha) {
+  if (Dest.ColorType == DXR_COLORTYPE_INDEXED) return DXR_BLEND_LEFT;
+  const bool opaque = Alpha >= 255;
+  switch (Method) {
+    case TBlendMethod::Add:
+      return opaque ? DXR_BLEND_ADD : DXR_BLEND_ALPHAADD;
+    case TBlendMethod::Alpha:
+      return opaque ? DXR_BLEND_LEFT : DXR_BLEND_ALPHA;
+    case TBlendMethod::Sub:
+      return opaque ? DXR_BLEND_REVSUB : DXR_BLEND_ALPHASUB;
+    default:
+      return DXR_BLEND_LEFT;
+  }
+}
+
+// An indexed source decodes through the colours of the palette attached to it (none: black).
+void FillRenderPalette(IDirectDrawSurface* Surface, DXRSurface& R) {
+  if (R.ColorType != DXR_COLORTYPE_INDEXED) return;
+  IDirectDrawPalette* palette = nullptr;
+  if (Surface->GetPalette(&palette) != DD_OK || !palette) return;
+  PALETTEENTRY entries[256] = {};
+  const DWORD count = R.BitCount >= 8 ? 256 : DWORD{1} << R.BitCount;
+  if (palette->GetEntries(0, 0, count, entries) == DD_OK) {
+    for (DWORD i = 0; i < count; ++i) {
+      R.Palette[i][0] = entries[i].peRed;
+      R.Palette[i][1] = entries[i].peGreen;
+      R.Palette[i][2] = entries[i].peBlue;
+    }
+  }
+  palette->Release();
+}
+
+// Locks this surface and the source for the renderer, hands both and the source's colour key
+// to Draw, and unlocks the source and then this surface however drawing ends. A lock that
+// fails draws nothing.
+template <class TDraw>
+void RenderOnto(TDirectDrawSurface* Dest, TDirectDrawSurface* Source, TDraw Draw) {
+  IDirectDrawSurface* d = Dest->IDDSurface();
+  IDirectDrawSurface* s = Source->IDDSurface();
+  DXRSurface dr, sr;
+  if (!DXRLockSurface(d, dr)) return;
+  DDSURFACEDESC desc;
+  if (!DXRLockSurfaceDesc(s, desc, sr)) {
+    DXRUnlockSurface(d, dr);
+    return;
+  }
+  struct Unlocks {
+    IDirectDrawSurface *d, *s;
+    const DXRSurface &dr, &sr;
+    ~Unlocks() {
+      DXRUnlockSurface(s, sr);
+      DXRUnlockSurface(d, dr);
+    }
+  } unlocks{d, s, dr, sr};
+  FillRenderPalette(s, sr);
+  Draw(dr, sr, desc.ddckCKSrcBlt.dwColorSpaceLowValue);
+}
+
+void BlendDraw(TDirectDrawSurface* Dest, TBlendMethod Method, const TRect& DestRect,
+               const TRect& SrcRect, TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+  RenderOnto(Dest, Source, [&](DXRSurface& d, DXRSurface& s, DWORD key) {
+    DXRBlendBlit(d, s, DestRect, SrcRect, BlendOpFor(Method, d, Alpha), Alpha, Transparent, key);
+  });
+}
+
+void RotateDraw(TDirectDrawSurface* Dest, TBlendMethod Method, int X, int Y, int Width, int Height,
+                const TRect& SrcRect, TDirectDrawSurface* Source, double CenterX, double CenterY,
+                bool Transparent, int Angle, int Alpha) {
+  RenderOnto(Dest, Source, [&](DXRSurface& d, DXRSurface& s, DWORD key) {
+    DXRBlendRotateBlit(d, s, X, Y, Width, Height, SrcRect, CenterX, CenterY, Angle,
+                       BlendOpFor(Method, d, Alpha), Alpha, Transparent, key);
+  });
+}
+
+}  // namespace
+
+// Blended and rotated drawing goes to the accelerated drawer when it draws for this surface,
+// else to the software renderer.
 void TDirectDrawSurface::DrawAdd(const TRect& DestRect, const TRect& SrcRect,
                                  TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawAdd(DestRect, Source, Transparent, Alpha);
+  if (TD2D* d2d = ActiveD2DFor(this)) {
+    d2d->DrawAdd(DestRect, Source, Transparent, Alpha);
+    return;
+  }
+  BlendDraw(this, TBlendMethod::Add, DestRect, SrcRect, Source, Transparent, Alpha);
 }
 void TDirectDrawSurface::DrawAlpha(const TRect& DestRect, const TRect& SrcRect,
                                    TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawAlpha(DestRect, Source, Transparent, Alpha);
+  if (TD2D* d2d = ActiveD2DFor(this)) {
+    d2d->DrawAlpha(DestRect, Source, Transparent, Alpha);
+    return;
+  }
+  BlendDraw(this, TBlendMethod::Alpha, DestRect, SrcRect, Source, Transparent, Alpha);
 }
 void TDirectDrawSurface::DrawSub(const TRect& DestRect, const TRect& SrcRect,
                                  TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this)) d2d->DrawSub(DestRect, Source, Transparent, Alpha);
+  if (TD2D* d2d = ActiveD2DFor(this)) {
+    d2d->DrawSub(DestRect, Source, Transparent, Alpha);
+    return;
+  }
+  BlendDraw(this, TBlendMethod::Sub, DestRect, SrcRect, Source, Transparent, Alpha);
 }
 void TDirectDrawSurface::DrawRotate(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                     TDirectDrawSurface* Source, double CenterX, double CenterY,
                                     bool Transparent, float Angle) {
   if (!Drawable(this, Source) || Width == 0 || Height == 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this))
+  if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotate(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle));
+    return;
+  }
+  RotateDraw(this, TBlendMethod::Rotate, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
+             Transparent, AngleOf(Angle), 0);
 }
 void TDirectDrawSurface::DrawRotateAdd(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                        TDirectDrawSurface* Source, double CenterX, double CenterY,
                                        bool Transparent, float Angle, int Alpha) {
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this))
+  if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateAdd(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
                        Alpha);
+    return;
+  }
+  RotateDraw(this, TBlendMethod::Add, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
+             Transparent, AngleOf(Angle), Alpha);
 }
 void TDirectDrawSurface::DrawRotateAlpha(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                          TDirectDrawSurface* Source, double CenterX, double CenterY,
                                          bool Transparent, float Angle, int Alpha) {
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this))
+  if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateAlpha(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
                          Alpha);
+    return;
+  }
+  RotateDraw(this, TBlendMethod::Alpha, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
+             Transparent, AngleOf(Angle), Alpha);
 }
 void TDirectDrawSurface::DrawRotateSub(int X, int Y, int Width, int Height, const TRect& SrcRect,
                                        TDirectDrawSurface* Source, double CenterX, double CenterY,
                                        bool Transparent, float Angle, int Alpha) {
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
-  if (TD2D* d2d = ActiveD2DFor(this))
+  if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateSub(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
                        Alpha);
+    return;
+  }
+  RotateDraw(this, TBlendMethod::Sub, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
+             Transparent, AngleOf(Angle), Alpha);
 }
 
 bool TDirectDrawSurface::Fill(DWORD DevColor) {

@@ -66,8 +66,10 @@ class TDirectDrawSurface : public TDirectX {
   void Draw(int X, int Y, const TRect& SrcRect, TDirectDrawSurface* Source, bool Transparent);
   void StretchDraw(const TRect& DestRect, const TRect& SrcRect, TDirectDrawSurface* Source,
                    bool Transparent);
-  // Blended and rotated drawing belongs to the software renderer, which is not built in yet:
-  // these draw nothing.
+  // Blended and rotated drawing through the software renderer (or the accelerated drawer when
+  // it draws for this surface). Alpha runs from 0 (nothing drawn) to 255; a source with its own
+  // alpha blends by that. Rotated forms place the point (Width * CenterX, Height * CenterY) of
+  // the drawn rectangle at (X, Y) and turn it by Angle 1/256 turns, clockwise on the screen.
   void DrawAdd(const TRect& DestRect, const TRect& SrcRect, TDirectDrawSurface* Source,
                bool Transparent, int Alpha = 255);
   void DrawAlpha(const TRect& DestRect, const TRect& SrcRect, TDirectDrawSurface* Source,

@@ -1,0 +1,139 @@
+// The compiled form of a renderer tree: a plan of small steps, each a precompiled procedure with
+// the addresses and constants of one compile built into its record, run once per pixel by a
+// fixed loop. What each step computes is what the corresponding piece of generated code would;
+// the loop gives the pixel order, the skips and the state a run leaves behind.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "framework/graphics/DXRSurface.h"
+
+class TDXRMachine;
+struct DXRColorSlot;
+struct DXRNode;
+struct DXRTextureStage;
+
+// The working values of one run, shared by every step.
+struct DXRRunState {
+  TDXRMachine* Machine = nullptr;
+  BYTE* DestPtr = nullptr;   // the current destination pixel
+  BYTE* DepthPtr = nullptr;  // the current depth pixel, with a depth surface
+  DWORD Pixel = 0;           // the raw texel or the packed value of the current pixel
+};
+
+struct DXRStep;
+// One step; false skips the rest of the pixel (a colour key matched), so nothing is written.
+using DXRStepProc = bool (*)(const DXRStep& Step, DXRRunState& State);
+
+// A stage's surface as a fetch reads it, taken when the routine is compiled.
+struct DXRFetch {
+  const BYTE* Bits = nullptr;
+  std::ptrdiff_t Pitch = 0;
+  DWORD WidthMask = 0, HeightMask = 0;
+  DWORD Width = 0, Height = 0;
+  DWORD BitCount = 0;
+  // 0 wraps the coordinates with the masks, 1 takes them as they are, anything else fetches
+  // nothing (the pixel value stays what it was).
+  BYTE Mode = 0;
+};
+
+// Turning a raw pixel into channel words, taken when the routine is compiled.
+struct DXRDecode {
+  BYTE ColorType = 0;
+  BYTE Mask = 0;             // channels to write
+  bool DirectIndex = false;  // the raw pixel is the palette index as it is
+  DXRChannel Channels[4];
+  const BYTE (*Palette)[4] = nullptr;
+  const DXRChannelGroup* Defaults = nullptr;
+};
+
+// The colour-key test: the texel is skipped when (texel and KeyMask) = ColorKey.
+struct DXRKeyTest {
+  bool Active = false;
+  DWORD KeyMask = 0;
+  DWORD ColorKey = 0;
+};
+
+struct DXRStep {
+  DXRStepProc Proc = nullptr;
+  DXRChannelGroup* Result = nullptr;
+  const DXRChannelGroup* Left = nullptr;
+  const DXRChannelGroup* Right = nullptr;
+  DXRTextureStage* Stage = nullptr;   // the stage read (stage A of a two-stage read)
+  DXRTextureStage* Stage2 = nullptr;  // the displacing stage B of a two-stage read
+  DXRFetch Fetch;
+  DXRFetch Fetch2;
+  DXRDecode Decode;
+  DXRKeyTest Key;
+  BYTE Op = 0;
+  BYTE Mask = 0;
+};
+
+// Packing a channel group into a destination pixel value.
+struct DXRPack {
+  DXRChannel Channels[4];
+  BYTE Mask = 0;
+  bool Dither = false;
+};
+
+// How the routine makes each pixel's value.
+enum class DXRRoutineKind : BYTE {
+  None,   // nothing compiled
+  Solid,  // one packed colour written to every pixel of a run
+  Slot,   // a colour slot packed at every pixel
+  Raw,    // the texel copied unconverted (same formats)
+  Tree,   // the steps evaluated, then the root's group packed
+};
+
+struct DXRSlotAdvance {
+  DXRColorSlot* Slot = nullptr;
+  bool Words = false;  // each word wraps on its own; else R+G and B+A add as 32-bit pairs
+};
+
+struct DXRStageAdvance {
+  DXRTextureStage* Stage = nullptr;
+  bool FromStage = true;  // read the steps at every pixel; else the compile-time ones
+  int StepU = 0, StepV = 0;
+};
+
+struct TDXRPlan {
+  DXRRoutineKind Kind = DXRRoutineKind::None;
+  std::vector<DXRStep> Steps;
+  const DXRChannelGroup* Root = nullptr;  // the group packed per pixel (Slot, Tree, Solid)
+  DXRPack Pack;
+
+  BYTE* DestBits = nullptr;
+  std::ptrdiff_t DestPitch = 0;
+  DWORD DestBitCount = 0;
+
+  bool DepthActive = false;
+  BYTE* DepthBits = nullptr;
+  std::ptrdiff_t DepthPitch = 0;
+  DWORD DepthBitCount = 0;
+  BYTE DepthCompare = 0;
+  bool DepthWrite = false;
+
+  bool AdvanceX = false;
+  std::vector<DXRSlotAdvance> Slots;
+  std::vector<DXRStageAdvance> Stages;
+  bool AdvanceDepth = false;
+
+  void Clear() { *this = TDXRPlan(); }
+};
+
+// Compiles the simplified, marked tree under Root into the machine's plan.
+void DXREmitRoutine(TDXRMachine& M, DXRNode* Root);
+// Runs the machine's plan for Count pixels from (X, Y) rightwards.
+void DXRRunRoutine(TDXRMachine& M, int Count);
+
+// The pieces of a pixel, as the steps compute them.
+// A channel's 8-bit value in the raw pixel P.
+BYTE DXRExtractChannel(const DXRChannel& C, DWORD P);
+// The pixel value of the channels of Pack.Mask in G, dithered by (X, Y) when Pack.Dither.
+DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y);
+// Decodes the raw pixel P into G.
+void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G);
+// Reads the raw texel at the 16.16 coordinates (U, V); false when a plain fetch falls outside
+// the surface (the pixel is then skipped rather than read from outside the picture).
+bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel);
