@@ -331,7 +331,7 @@ namespace d3d {
 
 // One device the Direct3D object enumerates. A "hardware" device renders like the software one;
 // it reports the hardware rasteriser flag and, as hardware does, draws only into video memory.
-struct DeviceSpec {
+struct DeviceInfo {
   GUID Guid{};
   std::string Description;
   std::string Name;
@@ -346,15 +346,15 @@ struct DeviceSpec {
 };
 
 // Our RGB software rasteriser, the only device of a machine left alone.
-DeviceSpec SoftwareDevice();
+DeviceInfo SoftwareDevice();
 // The same device as a hardware one would present itself, under another identity.
-DeviceSpec HardwareDevice();
+DeviceInfo HardwareDevice();
 // The reference rasteriser (a software device under its well-known identity).
-DeviceSpec ReferenceDevice();
+DeviceInfo ReferenceDevice();
 
 // Replaces the devices every Direct3D object enumerates, in this order.
-void SetDevices(std::vector<DeviceSpec> devices);
-const std::vector<DeviceSpec>& Devices();
+void SetDevices(std::vector<DeviceInfo> devices);
+const std::vector<DeviceInfo>& Devices();
 // The next `count` device creations fail (DDERR_GENERIC), whatever their arguments.
 void FailCreateDevice(int count = 1);
 // Back to the software device alone and no planned failures.

@@ -14,7 +14,7 @@ class Direct3DObject;
 class Device;
 
 struct Machine {
-  std::vector<DeviceSpec> Devices;
+  std::vector<DeviceInfo> Devices;
   int FailCreates = 0;
   int LiveDirect3Ds = 0;
   int LiveDevices = 0;
@@ -23,8 +23,8 @@ Machine& TheMachine();
 
 // The description of a device in the form of versions 1 to 3: filled for the layer that
 // runs it (hardware or emulation), empty (but sized) for the other.
-void FillDesc(const DeviceSpec& spec, bool hardwareLayer, D3DDEVICEDESC& desc);
-void FillDesc7(const DeviceSpec& spec, D3DDEVICEDESC7& desc);
+void FillDesc(const DeviceInfo& info, bool hardwareLayer, D3DDEVICEDESC& desc);
+void FillDesc7(const DeviceInfo& info, D3DDEVICEDESC7& desc);
 
 // --- Devices ----------------------------------------------------------------------------------
 
@@ -94,7 +94,7 @@ class DeviceFacet7 final : public DeviceFacetT<IDirect3DDevice7, IDirectDrawSurf
 class Device {
  public:
   // Holds a reference to the Direct3D object and to the render target.
-  Device(Direct3DObject* d3d, const DeviceSpec& spec, ddraw::Surface* target);
+  Device(Direct3DObject* d3d, const DeviceInfo& info, ddraw::Surface* target);
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
   ~Device();
@@ -115,7 +115,7 @@ class Device {
   HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD vertexFormat, const void* vertices,
                         DWORD vertexCount) const;
 
-  const DeviceSpec& Spec() const { return TheSpec; }
+  const DeviceInfo& Info() const { return TheInfo; }
   Direct3DObject* Owner() const { return D3D; }
   ddraw::Surface* Target() const { return RenderTarget; }
   ddraw::Surface* Texture(DWORD stage) const { return Textures[stage]; }
@@ -129,7 +129,7 @@ class Device {
  private:
   ULONG Refs = 1;
   Direct3DObject* D3D;
-  DeviceSpec TheSpec;
+  DeviceInfo TheInfo;
   ddraw::Surface* RenderTarget;
   std::array<DWORD, kD3DRenderStateCount> RenderStates{};
   std::array<std::array<DWORD, kD3DTextureStageStateCount>, kD3DTextureStageCount> StageStates{};

@@ -38,8 +38,8 @@ I* FacetOf(ddraw::Surface* s) {
 
 }  // namespace
 
-Device::Device(Direct3DObject* d3d, const DeviceSpec& spec, ddraw::Surface* target)
-    : D3D(d3d), TheSpec(spec), RenderTarget(nullptr) {
+Device::Device(Direct3DObject* d3d, const DeviceInfo& info, ddraw::Surface* target)
+    : D3D(d3d), TheInfo(info), RenderTarget(nullptr) {
   D3D->AddRef();
   ++TheMachine().LiveDevices;
   RenderStates[D3DRENDERSTATE_ZWRITEENABLE] = 1;
@@ -110,10 +110,10 @@ HRESULT Device::CheckTarget(ddraw::Surface* target) const {
   const DWORD caps = target->CapsBits();
   if (!(caps & DDSCAPS_3DDEVICE)) return DDERR_INVALIDCAPS;
   // Hardware draws only into the card's memory.
-  if (TheSpec.Hardware && !(caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
+  if (TheInfo.Hardware && !(caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
   if (target->IsLostNow()) return DDERR_SURFACELOST;
   const ddraw::PixelFormat& f = target->Format();
-  if (f.IsDepth() || !(DepthFlag(f.BitCount) & TheSpec.RenderDepths))
+  if (f.IsDepth() || !(DepthFlag(f.BitCount) & TheInfo.RenderDepths))
     return DDERR_INVALIDPIXELFORMAT;
   return D3D_OK;
 }
@@ -187,14 +187,14 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD vertexFormat, const v
 
 namespace {
 
-HRESULT GetCapsPair(const DeviceSpec& spec, D3DDEVICEDESC* hardwareDesc,
+HRESULT GetCapsPair(const DeviceInfo& info, D3DDEVICEDESC* hardwareDesc,
                     D3DDEVICEDESC* emulationDesc) {
   if (!hardwareDesc && !emulationDesc) return DDERR_INVALIDPARAMS;
   if ((hardwareDesc && hardwareDesc->dwSize != kD3DDeviceDescSize) ||
       (emulationDesc && emulationDesc->dwSize != kD3DDeviceDescSize))
     return DDERR_INVALIDPARAMS;
-  if (hardwareDesc) FillDesc(spec, true, *hardwareDesc);
-  if (emulationDesc) FillDesc(spec, false, *emulationDesc);
+  if (hardwareDesc) FillDesc(info, true, *hardwareDesc);
+  if (emulationDesc) FillDesc(info, false, *emulationDesc);
   return D3D_OK;
 }
 
@@ -240,13 +240,13 @@ template class DeviceFacetT<IDirect3DDevice3, IDirectDrawSurface4>;
 template class DeviceFacetT<IDirect3DDevice7, IDirectDrawSurface7>;
 
 HRESULT DeviceFacet1::GetCaps(D3DDEVICEDESC* hardwareDesc, D3DDEVICEDESC* emulationDesc) {
-  return GetCapsPair(Owner->Spec(), hardwareDesc, emulationDesc);
+  return GetCapsPair(Owner->Info(), hardwareDesc, emulationDesc);
 }
 HRESULT DeviceFacet2::GetCaps(D3DDEVICEDESC* hardwareDesc, D3DDEVICEDESC* emulationDesc) {
-  return GetCapsPair(Owner->Spec(), hardwareDesc, emulationDesc);
+  return GetCapsPair(Owner->Info(), hardwareDesc, emulationDesc);
 }
 HRESULT DeviceFacet3::GetCaps(D3DDEVICEDESC* hardwareDesc, D3DDEVICEDESC* emulationDesc) {
-  return GetCapsPair(Owner->Spec(), hardwareDesc, emulationDesc);
+  return GetCapsPair(Owner->Info(), hardwareDesc, emulationDesc);
 }
 HRESULT DeviceFacet3::EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {
   return Owner->EnumTextureFormats(callback, context);
@@ -272,7 +272,7 @@ HRESULT DeviceFacet3::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD vertexFormat, v
 
 HRESULT DeviceFacet7::GetCaps(D3DDEVICEDESC7* desc) {
   if (!desc) return DDERR_INVALIDPARAMS;
-  FillDesc7(Owner->Spec(), *desc);
+  FillDesc7(Owner->Info(), *desc);
   return D3D_OK;
 }
 HRESULT DeviceFacet7::EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {

@@ -36,8 +36,8 @@ std::map<ddraw::DirectDrawObject*, Direct3DObject*>& Objects() {
   return objects;
 }
 
-const DeviceSpec* FindDevice(const GUID& guid) {
-  for (const DeviceSpec& d : TheMachine().Devices)
+const DeviceInfo* FindDevice(const GUID& guid) {
+  for (const DeviceInfo& d : TheMachine().Devices)
     if (d.Guid == guid) return &d;
   return nullptr;
 }
@@ -54,8 +54,8 @@ Machine& TheMachine() {
   return m;
 }
 
-DeviceSpec SoftwareDevice() {
-  DeviceSpec d;
+DeviceInfo SoftwareDevice() {
+  DeviceInfo d;
   d.Guid = IID_IDirect3DRGBDevice;
   d.Description = "Software RGB rasteriser";
   d.Name = "RGB rasteriser";
@@ -69,8 +69,8 @@ DeviceSpec SoftwareDevice() {
   return d;
 }
 
-DeviceSpec HardwareDevice() {
-  DeviceSpec d = SoftwareDevice();
+DeviceInfo HardwareDevice() {
+  DeviceInfo d = SoftwareDevice();
   d.Guid = kHardwareDeviceGuid;
   d.Description = "Hardware rasteriser";
   d.Name = "HW rasteriser";
@@ -78,16 +78,16 @@ DeviceSpec HardwareDevice() {
   return d;
 }
 
-DeviceSpec ReferenceDevice() {
-  DeviceSpec d = SoftwareDevice();
+DeviceInfo ReferenceDevice() {
+  DeviceInfo d = SoftwareDevice();
   d.Guid = IID_IDirect3DRefDevice;
   d.Description = "Reference rasteriser";
   d.Name = "Reference rasteriser";
   return d;
 }
 
-void SetDevices(std::vector<DeviceSpec> devices) { TheMachine().Devices = std::move(devices); }
-const std::vector<DeviceSpec>& Devices() { return TheMachine().Devices; }
+void SetDevices(std::vector<DeviceInfo> devices) { TheMachine().Devices = std::move(devices); }
+const std::vector<DeviceInfo>& Devices() { return TheMachine().Devices; }
 void FailCreateDevice(int count) { TheMachine().FailCreates = count; }
 
 void ResetMachine() {
@@ -123,46 +123,46 @@ std::vector<DDPIXELFORMAT> TextureFormats() {
   return formats;
 }
 
-void FillDesc(const DeviceSpec& spec, bool hardwareLayer, D3DDEVICEDESC& desc) {
+void FillDesc(const DeviceInfo& info, bool hardwareLayer, D3DDEVICEDESC& desc) {
   desc = D3DDEVICEDESC{};
   desc.dwSize = kD3DDeviceDescSize;
-  if (hardwareLayer != spec.Hardware) return;
+  if (hardwareLayer != info.Hardware) return;
   desc.dwFlags = D3DDD_COLORMODEL | D3DDD_DEVCAPS | D3DDD_LINECAPS | D3DDD_TRICAPS |
                  D3DDD_DEVICERENDERBITDEPTH | D3DDD_DEVICEZBUFFERBITDEPTH;
-  desc.dcmColorModel = spec.ColorModel;
-  desc.dwDevCaps = spec.DevCaps | (spec.Hardware ? D3DDEVCAPS_HWRASTERIZATION : 0);
+  desc.dcmColorModel = info.ColorModel;
+  desc.dwDevCaps = info.DevCaps | (info.Hardware ? D3DDEVCAPS_HWRASTERIZATION : 0);
   desc.dtcTransformCaps.dwSize = 8;
   desc.dlcLightingCaps.dwSize = 16;
-  desc.dpcLineCaps = spec.Caps;
-  desc.dpcTriCaps = spec.Caps;
+  desc.dpcLineCaps = info.Caps;
+  desc.dpcTriCaps = info.Caps;
   desc.dpcLineCaps.dwSize = desc.dpcTriCaps.dwSize = kD3DPrimCapsSize;
-  desc.dwDeviceRenderBitDepth = spec.RenderDepths;
-  desc.dwDeviceZBufferBitDepth = spec.ZBufferDepths;
-  desc.dwMinTextureWidth = spec.MinTextureWidth;
-  desc.dwMinTextureHeight = spec.MinTextureHeight;
-  desc.dwMaxTextureWidth = spec.MaxTextureWidth;
-  desc.dwMaxTextureHeight = spec.MaxTextureHeight;
+  desc.dwDeviceRenderBitDepth = info.RenderDepths;
+  desc.dwDeviceZBufferBitDepth = info.ZBufferDepths;
+  desc.dwMinTextureWidth = info.MinTextureWidth;
+  desc.dwMinTextureHeight = info.MinTextureHeight;
+  desc.dwMaxTextureWidth = info.MaxTextureWidth;
+  desc.dwMaxTextureHeight = info.MaxTextureHeight;
   desc.dwFVFCaps = 1;
   desc.wMaxTextureBlendStages = static_cast<WORD>(kD3DTextureStageCount);
   desc.wMaxSimultaneousTextures = 1;
 }
 
-void FillDesc7(const DeviceSpec& spec, D3DDEVICEDESC7& desc) {
+void FillDesc7(const DeviceInfo& info, D3DDEVICEDESC7& desc) {
   desc = D3DDEVICEDESC7{};
-  desc.dwDevCaps = spec.DevCaps | (spec.Hardware ? D3DDEVCAPS_HWRASTERIZATION : 0);
-  desc.dpcLineCaps = spec.Caps;
-  desc.dpcTriCaps = spec.Caps;
+  desc.dwDevCaps = info.DevCaps | (info.Hardware ? D3DDEVCAPS_HWRASTERIZATION : 0);
+  desc.dpcLineCaps = info.Caps;
+  desc.dpcTriCaps = info.Caps;
   desc.dpcLineCaps.dwSize = desc.dpcTriCaps.dwSize = kD3DPrimCapsSize;
-  desc.dwDeviceRenderBitDepth = spec.RenderDepths;
-  desc.dwDeviceZBufferBitDepth = spec.ZBufferDepths;
-  desc.dwMinTextureWidth = spec.MinTextureWidth;
-  desc.dwMinTextureHeight = spec.MinTextureHeight;
-  desc.dwMaxTextureWidth = spec.MaxTextureWidth;
-  desc.dwMaxTextureHeight = spec.MaxTextureHeight;
+  desc.dwDeviceRenderBitDepth = info.RenderDepths;
+  desc.dwDeviceZBufferBitDepth = info.ZBufferDepths;
+  desc.dwMinTextureWidth = info.MinTextureWidth;
+  desc.dwMinTextureHeight = info.MinTextureHeight;
+  desc.dwMaxTextureWidth = info.MaxTextureWidth;
+  desc.dwMaxTextureHeight = info.MaxTextureHeight;
   desc.dwFVFCaps = 1;
   desc.wMaxTextureBlendStages = static_cast<WORD>(kD3DTextureStageCount);
   desc.wMaxSimultaneousTextures = 1;
-  desc.deviceGUID = spec.Guid;
+  desc.deviceGUID = info.Guid;
 }
 
 ddraw::DirectDrawExtension Direct3DExtension() {
@@ -231,8 +231,8 @@ HRESULT Direct3DObject::QueryInterface(const IID& iid, void** out) {
 HRESULT Direct3DObject::EnumDevices(LPD3DENUMDEVICESCALLBACK callback, void* context) const {
   if (!callback) return DDERR_INVALIDPARAMS;
   // A copy: the callback may change the machine's list.
-  const std::vector<DeviceSpec> devices = TheMachine().Devices;
-  for (const DeviceSpec& d : devices) {
+  const std::vector<DeviceInfo> devices = TheMachine().Devices;
+  for (const DeviceInfo& d : devices) {
     GUID guid = d.Guid;
     std::string description = d.Description, name = d.Name;
     D3DDEVICEDESC hardware, emulation;
@@ -247,8 +247,8 @@ HRESULT Direct3DObject::EnumDevices(LPD3DENUMDEVICESCALLBACK callback, void* con
 
 HRESULT Direct3DObject::EnumDevices7(LPD3DENUMDEVICESCALLBACK7 callback, void* context) const {
   if (!callback) return DDERR_INVALIDPARAMS;
-  const std::vector<DeviceSpec> devices = TheMachine().Devices;
-  for (const DeviceSpec& d : devices) {
+  const std::vector<DeviceInfo> devices = TheMachine().Devices;
+  for (const DeviceInfo& d : devices) {
     std::string description = d.Description, name = d.Name;
     D3DDEVICEDESC7 desc;
     FillDesc7(d, desc);
@@ -264,12 +264,12 @@ HRESULT Direct3DObject::CreateDevice(const GUID& guid, IUnknown* target, Device*
     --m.FailCreates;
     return DDERR_GENERIC;
   }
-  const DeviceSpec* spec = FindDevice(guid);
-  if (!spec) return D3DERR_INVALID_DEVICE;
+  const DeviceInfo* info = FindDevice(guid);
+  if (!info) return D3DERR_INVALID_DEVICE;
   ddraw::Surface* surface = ddraw::Surface::From(target);
   if (!surface) return DDERR_INVALIDPARAMS;
   if (surface->Owner() != DD) return DDERR_INVALIDOBJECT;
-  auto* device = new Device(this, *spec, nullptr);
+  auto* device = new Device(this, *info, nullptr);
   const HRESULT hr = device->SetRenderTarget(surface);
   if (FAILED(hr)) {
     device->Release();

@@ -140,15 +140,15 @@ TDXDrawOptions With(std::initializer_list<TDXDrawOption> more) {
 }
 
 // A hardware device under its own identity.
-d3d::DeviceSpec Hardware(std::uint8_t id, DWORD renderDepths = DDBD_16 | DDBD_32) {
-  d3d::DeviceSpec d = d3d::HardwareDevice();
+d3d::DeviceInfo Hardware(std::uint8_t id, DWORD renderDepths = DDBD_16 | DDBD_32) {
+  d3d::DeviceInfo d = d3d::HardwareDevice();
   d.Guid.Data4[7] = id;
   d.RenderDepths = renderDepths;
   return d;
 }
 
-d3d::DeviceSpec Software(std::uint8_t id, DWORD zDepths = DDBD_16) {
-  d3d::DeviceSpec d = d3d::SoftwareDevice();
+d3d::DeviceInfo Software(std::uint8_t id, DWORD zDepths = DDBD_16) {
+  d3d::DeviceInfo d = d3d::SoftwareDevice();
   d.Guid.Data4[7] = id;
   d.ZBufferDepths = zDepths;
   return d;
@@ -158,7 +158,7 @@ TEST_F(Direct3DSetupTest, DeviceChoiceFollowsTheRequestAndWhatIsOffered) {
   TDXDraw* d = MakeDisplay(32, 32, With({doHardware}));
   struct Case {
     const char* What;
-    std::vector<d3d::DeviceSpec> Devices;
+    std::vector<d3d::DeviceInfo> Devices;
     TDXDrawOptions Options;
     GUID Expected;
     bool Hardware;
@@ -357,7 +357,7 @@ TEST_F(Direct3DSetupTest, DirectX6PathMakesEveryInterfaceAndSetsTheDepthStates) 
 
   // A device of another colour model is passed over.
   d->Finalize();
-  d3d::DeviceSpec mono = Software(3);
+  d3d::DeviceInfo mono = Software(3);
   mono.ColorModel = D3DCOLOR_MONO;
   d3d::SetDevices({d3d::SoftwareDevice(), mono});
   d->Initialize();
