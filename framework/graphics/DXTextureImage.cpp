@@ -627,8 +627,10 @@ void TDXTextureImage::LoadDIBStream(TStream* Stream, TDXTextureImage* Image) {
   }
 
   if (compression == 0 || compression == 3) {
-    for (int i = 0; i < h; ++i)
-      Stream->ReadBuffer(Image->ScanLine(topDown ? i : h - 1 - i), Image->WidthBytes);
+    // A picture without columns has no bytes in its rows, however many rows it claims.
+    if (Image->WidthBytes > 0)
+      for (int i = 0; i < h; ++i)
+        Stream->ReadBuffer(Image->ScanLine(topDown ? i : h - 1 - i), Image->WidthBytes);
   } else if ((compression == 1 && bitCount == 8) || (compression == 2 && bitCount == 4)) {
     // The encoded bytes must be there before a buffer is made for them.
     if (imageSize > Stream->Size() - Stream->Position()) ReadError();

@@ -669,6 +669,12 @@ TEST(TextureBitmap, BrokenFieldsAreInvalid) {
   Bytes lying;
   lying.Info(4, 1, 8, 1, 0xFFFFFFF0u, 1).U32(0).Raw({0, 1});
   EXPECT_THROW(LoadDIB(Bytes::BitmapFile(lying).Data, image), EReadError);
+  // A picture without columns reads no rows, however many it claims.
+  Bytes empty;
+  empty.Info(0, 1 << 25, 24);
+  LoadDIB(Bytes::BitmapFile(empty).Data, image);
+  EXPECT_EQ(image.Height, 1 << 25);
+  EXPECT_EQ(image.ImageSize, 0);
   // Rows cut short.
   Bytes cut;
   cut.Info(2, 2, 24).Zeros(10);
