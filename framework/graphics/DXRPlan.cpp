@@ -60,6 +60,78 @@ inline bool KeyMatches(const DXRKeyTest& K, DWORD Texel) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Pixel pieces, inlined into the steps
+
+template <DWORD Bits>
+inline DWORD ReadTexel(const BYTE* Row, DWORD C) {
+  if constexpr (Bits == 1) {
+    return (Row[C >> 3] >> (7 - (C & 7))) & 1;
+  } else if constexpr (Bits == 2) {
+    return (Row[C >> 2] >> (6 - 2 * (C & 3))) & 3;
+  } else if constexpr (Bits == 4) {
+    return (C & 1) ? (Row[C >> 1] & 0x0F) : (Row[C >> 1] >> 4);
+  } else {
+    return Load(Row + static_cast<std::ptrdiff_t>(C) * (Bits / 8), Bits);
+  }
+}
+
+// Mode 0 wraps, 1 stays inside the picture (false outside it).
+template <DWORD Bits, BYTE Mode>
+inline bool Fetch(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
+  DWORD c = U >> 16, r = V >> 16;
+  if constexpr (Mode == 0) {
+    c &= F.WidthMask;
+    r &= F.HeightMask;
+  } else {
+    if (c >= F.Width || r >= F.Height) return false;
+  }
+  Pixel = ReadTexel<Bits>(F.Bits + static_cast<std::ptrdiff_t>(r) * F.Pitch, c);
+  return true;
+}
+
+[[gnu::always_inline]] inline void DecodeRGB(const DXRDecode& D, DWORD P, DXRChannelGroup& G) {
+  for (int k = 0; k < 4; ++k) {
+    const DWORD e = (((P & D.Bits[k]) >> D.Right[k]) << D.Left[k]) & 0xFF;
+    G.W[k] = static_cast<WORD>((G.W[k] & D.Keep[k]) | ((e << 8) & D.Take[k]) | D.Fill[k]);
+  }
+}
+
+inline void DecodeIndexed(const DXRDecode& D, DWORD P, DXRChannelGroup& G) {
+  const BYTE mask = D.Mask;
+  if (mask & DXR_CHANNELS_RGB) {
+    if (D.Channels[0].Mask != 0) {
+      const DWORD index = D.DirectIndex ? P : DXRExtractChannel(D.Channels[0], P);
+      const BYTE* e = D.Palette[index & 0xFF];
+      SetHi(G.W[DXR_WORD_R], e[0]);
+      SetHi(G.W[DXR_WORD_G], e[1]);
+      SetHi(G.W[DXR_WORD_B], e[2]);
+    } else {
+      for (int k = 0; k < 3; ++k) G.W[k] = D.Defaults.W[k];
+    }
+  }
+  if (mask & DXR_CHANNEL_A) {
+    if (D.Channels[1].Mask != 0)
+      SetHi(G.W[DXR_WORD_A], DXRExtractChannel(D.Channels[1], P));
+    else
+      G.W[DXR_WORD_A] = D.Defaults.W[DXR_WORD_A];
+  }
+}
+
+[[gnu::always_inline]] inline void Decode(const DXRDecode& D, DWORD P, DXRChannelGroup& G) {
+  if (D.ColorType == DXR_COLORTYPE_RGB)
+    DecodeRGB(D, P, G);
+  else if (D.ColorType == DXR_COLORTYPE_INDEXED && D.Mask != 0)
+    DecodeIndexed(D, P, G);
+}
+
+[[gnu::always_inline]] inline DWORD PackPlain(const DXRPack& Pack, const DXRChannelGroup& G) {
+  DWORD pixel = 0;
+  for (int k = 0; k < 4; ++k)
+    pixel |= ((DWORD{G.W[k]} >> 8 << Pack.Right[k]) >> Pack.Left[k]) & Pack.Bits[k];
+  return pixel;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Steps
 
 bool ZeroStep(const DXRStep& S, DXRRunState&) {
@@ -67,21 +139,61 @@ bool ZeroStep(const DXRStep& S, DXRRunState&) {
   return true;
 }
 
+template <DWORD Bits, BYTE Mode>
 bool NearestReadStep(const DXRStep& S, DXRRunState& St) {
-  if (!DXRFetchTexel(S.Fetch, static_cast<DWORD>(S.Stage->U), static_cast<DWORD>(S.Stage->V),
-                     St.Pixel))
+  if (!Fetch<Bits, Mode>(S.Fetch, static_cast<DWORD>(S.Stage->U), static_cast<DWORD>(S.Stage->V),
+                         St.Pixel))
     return false;
   if (KeyMatches(S.Key, St.Pixel)) return false;
-  DXRDecodePixel(S.Decode, St.Pixel, *S.Result);
+  Decode(S.Decode, St.Pixel, *S.Result);
   return true;
 }
 
+template <DWORD Bits, BYTE Mode>
 bool RawReadStep(const DXRStep& S, DXRRunState& St) {
-  if (!DXRFetchTexel(S.Fetch, static_cast<DWORD>(S.Stage->U), static_cast<DWORD>(S.Stage->V),
-                     St.Pixel))
+  if (!Fetch<Bits, Mode>(S.Fetch, static_cast<DWORD>(S.Stage->U), static_cast<DWORD>(S.Stage->V),
+                         St.Pixel))
     return false;
   return !KeyMatches(S.Key, St.Pixel);
 }
+
+// A stage whose fetch reads nothing: the pixel value stays what it was.
+bool NoFetchReadStep(const DXRStep& S, DXRRunState& St) {
+  if (KeyMatches(S.Key, St.Pixel)) return false;
+  Decode(S.Decode, St.Pixel, *S.Result);
+  return true;
+}
+bool NoFetchRawStep(const DXRStep& S, DXRRunState& St) { return !KeyMatches(S.Key, St.Pixel); }
+
+template <template <DWORD, BYTE> class Proc>
+DXRStepProc FetchProc(const DXRFetch& F, DXRStepProc None) {
+  const int mode = F.Mode;
+  if (mode > 1) return None;
+  switch (F.BitCount) {
+#define MORVANE_DXR_BITS(B) \
+  case B:                   \
+    return mode == 0 ? &Proc<B, 0>::Run : &Proc<B, 1>::Run;
+    MORVANE_DXR_BITS(1)
+    MORVANE_DXR_BITS(2)
+    MORVANE_DXR_BITS(4)
+    MORVANE_DXR_BITS(8)
+    MORVANE_DXR_BITS(16)
+    MORVANE_DXR_BITS(24)
+    MORVANE_DXR_BITS(32)
+#undef MORVANE_DXR_BITS
+    default:
+      return None;
+  }
+}
+
+template <DWORD Bits, BYTE Mode>
+struct NearestProc {
+  static bool Run(const DXRStep& S, DXRRunState& St) { return NearestReadStep<Bits, Mode>(S, St); }
+};
+template <DWORD Bits, BYTE Mode>
+struct RawProc {
+  static bool Run(const DXRStep& S, DXRRunState& St) { return RawReadStep<Bits, Mode>(S, St); }
+};
 
 bool BilinearReadStep(const DXRStep& S, DXRRunState& St) {
   TDXRMachine& m = *St.Machine;
@@ -91,13 +203,13 @@ bool BilinearReadStep(const DXRStep& S, DXRRunState& St) {
   // Only the first texel is tested against the key.
   if (!DXRFetchTexel(S.Fetch, u, v, St.Pixel)) return false;
   if (KeyMatches(S.Key, St.Pixel)) return false;
-  DXRDecodePixel(S.Decode, St.Pixel, g[0]);
+  Decode(S.Decode, St.Pixel, g[0]);
   if (!DXRFetchTexel(S.Fetch, u + one, v, St.Pixel)) return false;
-  DXRDecodePixel(S.Decode, St.Pixel, g[1]);
+  Decode(S.Decode, St.Pixel, g[1]);
   if (!DXRFetchTexel(S.Fetch, u + one, v + one, St.Pixel)) return false;
-  DXRDecodePixel(S.Decode, St.Pixel, g[3]);
+  Decode(S.Decode, St.Pixel, g[3]);
   if (!DXRFetchTexel(S.Fetch, u, v + one, St.Pixel)) return false;
-  DXRDecodePixel(S.Decode, St.Pixel, g[2]);
+  Decode(S.Decode, St.Pixel, g[2]);
   // The weights are 255 - f and f, so the four of them sum to 255 * 255, not 65536.
   const unsigned fu = (u >> 8) & 0xFF, fv = (v >> 8) & 0xFF;
   for (int k = 0; k < 4; ++k) {
@@ -137,11 +249,27 @@ bool TwoStageReadStep(const DXRStep& S, DXRRunState& St) {
   return true;
 }
 
+template <DWORD Bits>
 bool DestReadStep(const DXRStep& S, DXRRunState& St) {
-  const DWORD bits = S.Fetch.BitCount;
-  if (bits == 8 || bits == 16 || bits == 24 || bits == 32) St.Pixel = Load(St.DestPtr, bits);
-  DXRDecodePixel(S.Decode, St.Pixel, *S.Result);
+  if constexpr (Bits == 8 || Bits == 16 || Bits == 24 || Bits == 32)
+    St.Pixel = Load(St.DestPtr, Bits);
+  Decode(S.Decode, St.Pixel, *S.Result);
   return true;
+}
+
+DXRStepProc DestReadProc(DWORD Bits) {
+  switch (Bits) {
+    case 8:
+      return &DestReadStep<8>;
+    case 16:
+      return &DestReadStep<16>;
+    case 24:
+      return &DestReadStep<24>;
+    case 32:
+      return &DestReadStep<32>;
+    default:
+      return &DestReadStep<0>;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -159,21 +287,6 @@ DXRFetch FetchOf(const DXRTextureStage& T) {
   f.BitCount = s.BitCount;
   f.Mode = T.NoWrap == 0 ? 0 : T.NoWrap == 1 ? 1 : 2;
   return f;
-}
-
-DXRDecode DecodeOf(const DXRSurface& S, const DXRChannelGroup* Defaults, BYTE Mask) {
-  DXRDecode d;
-  d.ColorType = S.ColorType;
-  d.Mask = Mask;
-  for (int k = 0; k < 4; ++k) d.Channels[k] = S.Channels[k];
-  d.Palette = S.Palette;
-  d.Defaults = Defaults;
-  // The plain full index of a picture of up to 8 bits is the palette index as it is.
-  const std::uint64_t full = (std::uint64_t{1} << S.BitCount) - 1;
-  d.DirectIndex = S.ColorType == DXR_COLORTYPE_INDEXED && S.BitCount <= 8 &&
-                  S.Channels[0].Mask == full && S.Channels[0].RightShift == 0 &&
-                  S.Channels[0].LeftShift == 0 && S.Channels[1].Mask == 0;
-  return d;
 }
 
 DXRKeyTest KeyOf(const DXRTextureStage& T) {
@@ -204,9 +317,10 @@ struct Emitter {
     s.Stage = &T;
     s.Mask = Mask;
     s.Fetch = FetchOf(T);
-    s.Decode = DecodeOf(*T.Surface, &T.Defaults, Mask);
+    s.Decode = DXRMakeDecode(*T.Surface, T.Defaults, Mask);
     s.Key = KeyOf(T);
-    s.Proc = (T.Filter == 1 || T.Filter == 3) ? &BilinearReadStep : &NearestReadStep;
+    s.Proc = (T.Filter == 1 || T.Filter == 3) ? &BilinearReadStep
+                                              : FetchProc<NearestProc>(s.Fetch, &NoFetchReadStep);
     P.Steps.push_back(s);
   }
 
@@ -220,7 +334,7 @@ struct Emitter {
     s.Mask = Mask;
     s.Fetch = FetchOf(A);
     s.Fetch2 = FetchOf(B);
-    s.Decode = DecodeOf(*A.Surface, &A.Defaults, Mask);
+    s.Decode = DXRMakeDecode(*A.Surface, A.Defaults, Mask);
     s.Key = KeyOf(A);
     P.Steps.push_back(s);
   }
@@ -228,11 +342,11 @@ struct Emitter {
   void DestRead(DXRChannelGroup* Result, BYTE Mask) {
     if (Mask == 0) return;
     DXRStep s;
-    s.Proc = &DestReadStep;
+    s.Proc = DestReadProc(M.Dest->BitCount);
     s.Result = Result;
     s.Mask = Mask;
     s.Fetch.BitCount = M.Dest->BitCount;
-    s.Decode = DecodeOf(*M.Dest, &DXRZeroGroup, Mask);
+    s.Decode = DXRMakeDecode(*M.Dest, DXRZeroGroup, Mask);
     P.Steps.push_back(s);
   }
 
@@ -391,96 +505,86 @@ BYTE DXRExtractChannel(const DXRChannel& C, DWORD P) {
   return static_cast<BYTE>(C.RightShift != 0 ? v >> C.RightShift : v << C.LeftShift);
 }
 
+DXRPack DXRMakePack(const DXRSurface& Dest, BYTE Mask, bool Dither) {
+  DXRPack p;
+  p.Mask = Mask;
+  p.Dither = Dither;
+  for (int k = 0; k < 4; ++k) {
+    const DXRChannel& c = Dest.Channels[k];
+    p.Channels[k] = c;
+    p.Bits[k] = ((Mask >> k) & 1) ? c.Mask : 0;
+    p.Right[k] = static_cast<BYTE>(c.RightShift & 31);
+    p.Left[k] = static_cast<BYTE>(c.RightShift != 0 ? 0 : c.LeftShift & 31);
+  }
+  return p;
+}
+
 DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y) {
+  if (!Pack.Dither) return PackPlain(Pack, G);
   DWORD pixel = 0;
   const int position = (X & 1) * 2 + (Y & 1);
   for (int k = 0; k < 4; ++k) {
-    if (!((Pack.Mask >> k) & 1)) continue;
     const DXRChannel& c = Pack.Channels[k];
     DWORD v = G.W[k] >> 8;
-    if (Pack.Dither && c.BitCount < 7) {
+    if (c.BitCount < 7) {
       // Raise the value by one unit of the packed field where the two bits just below the
       // field call for it at this position.
       const DWORD level = (v >> (6 - c.BitCount)) & 3;
       const DWORD bit = DXRDitherTable[level][position];
       v = DXRUpperClampTable[v + (bit << (8 - c.BitCount))];
     }
-    pixel |= (c.RightShift != 0 ? v << c.RightShift : v >> c.LeftShift) & c.Mask;
+    pixel |= ((v << Pack.Right[k]) >> Pack.Left[k]) & Pack.Bits[k];
   }
   return pixel;
 }
 
-void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G) {
-  const BYTE mask = D.Mask;
-  if (mask == 0) return;
-  if (D.ColorType == DXR_COLORTYPE_RGB) {
-    for (int k = 0; k < 4; ++k) {
-      if (!((mask >> k) & 1)) continue;
-      if (D.Channels[k].Mask != 0)
-        SetHi(G.W[k], DXRExtractChannel(D.Channels[k], P));
-      else
-        G.W[k] = D.Defaults->W[k];
-    }
-  } else if (D.ColorType == DXR_COLORTYPE_INDEXED) {
-    if (mask & DXR_CHANNELS_RGB) {
-      if (D.Channels[0].Mask != 0) {
-        const DWORD index = D.DirectIndex ? P : DXRExtractChannel(D.Channels[0], P);
-        const BYTE* e = D.Palette[index & 0xFF];
-        SetHi(G.W[DXR_WORD_R], e[0]);
-        SetHi(G.W[DXR_WORD_G], e[1]);
-        SetHi(G.W[DXR_WORD_B], e[2]);
-      } else {
-        for (int k = 0; k < 3; ++k) G.W[k] = D.Defaults->W[k];
-      }
-    }
-    if (mask & DXR_CHANNEL_A) {
-      if (D.Channels[1].Mask != 0)
-        SetHi(G.W[DXR_WORD_A], DXRExtractChannel(D.Channels[1], P));
-      else
-        G.W[DXR_WORD_A] = D.Defaults->W[DXR_WORD_A];
+DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask) {
+  DXRDecode d;
+  d.ColorType = S.ColorType;
+  d.Mask = Mask;
+  for (int k = 0; k < 4; ++k) d.Channels[k] = S.Channels[k];
+  d.Palette = S.Palette;
+  d.Defaults = Defaults;
+  // The plain full index of a picture of up to 8 bits is the palette index as it is.
+  d.DirectIndex = S.ColorType == DXR_COLORTYPE_INDEXED && S.BitCount <= 8 &&
+                  S.Channels[0].Mask == (DWORD{1} << S.BitCount) - 1 &&
+                  S.Channels[0].RightShift == 0 && S.Channels[0].LeftShift == 0 &&
+                  S.Channels[1].Mask == 0;
+  for (int k = 0; k < 4; ++k) {
+    const DXRChannel& c = S.Channels[k];
+    d.Bits[k] = c.Mask;
+    d.Right[k] = static_cast<BYTE>(c.RightShift & 31);
+    d.Left[k] = static_cast<BYTE>(c.RightShift != 0 ? 0 : c.LeftShift & 31);
+    if (!((Mask >> k) & 1)) {
+      d.Keep[k] = 0xFFFF;
+    } else if (c.Mask != 0) {
+      d.Keep[k] = 0x00FF;
+      d.Take[k] = 0xFF00;
+    } else {
+      d.Fill[k] = Defaults.W[k];
     }
   }
+  return d;
 }
 
+void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G) { Decode(D, P, G); }
+
 bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
-  DWORD c = U >> 16, r = V >> 16;
-  if (F.Mode == 0) {
-    c &= F.WidthMask;
-    r &= F.HeightMask;
-  } else if (F.Mode == 1) {
-    if (c >= F.Width || r >= F.Height) return false;
-  } else {
-    return true;
-  }
-  const BYTE* row = F.Bits + static_cast<std::ptrdiff_t>(r) * F.Pitch;
+  if (F.Mode > 1) return true;  // no fetch: the pixel value stays
   switch (F.BitCount) {
-    case 1: {
-      const DWORD shift = 7 - (c & 7);
-      Pixel = (row[c >> 3] >> shift) & 1;
-      return true;
-    }
-    case 2: {
-      const DWORD shift = 6 - 2 * (c & 3);
-      Pixel = (row[c >> 2] >> shift) & 3;
-      return true;
-    }
-    case 4:
-      Pixel = (c & 1) ? (row[c >> 1] & 0x0F) : (row[c >> 1] >> 4);
-      return true;
-    case 8:
-      Pixel = row[c];
-      return true;
-    case 16:
-      Pixel = Load(row + 2 * static_cast<std::ptrdiff_t>(c), 16);
-      return true;
-    case 24:
-      Pixel = Load(row + 3 * static_cast<std::ptrdiff_t>(c), 24);
-      return true;
-    case 32:
-      Pixel = Load(row + 4 * static_cast<std::ptrdiff_t>(c), 32);
-      return true;
+#define MORVANE_DXR_BITS(B) \
+  case B:                   \
+    return F.Mode == 0 ? Fetch<B, 0>(F, U, V, Pixel) : Fetch<B, 1>(F, U, V, Pixel);
+    MORVANE_DXR_BITS(1)
+    MORVANE_DXR_BITS(2)
+    MORVANE_DXR_BITS(4)
+    MORVANE_DXR_BITS(8)
+    MORVANE_DXR_BITS(16)
+    MORVANE_DXR_BITS(24)
+    MORVANE_DXR_BITS(32)
+#undef MORVANE_DXR_BITS
     default:
-      return true;  // no fetch for other depths: the pixel value stays
+      return true;  // no fetch for other depths
   }
 }
 
@@ -496,9 +600,7 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
   P.DestBits = dest.Bits;
   P.DestPitch = dest.Pitch;
   P.DestBitCount = dest.BitCount;
-  for (int k = 0; k < 4; ++k) P.Pack.Channels[k] = dest.Channels[k];
-  P.Pack.Mask = Root->ChannelMask;
-  P.Pack.Dither = M.Dither;
+  P.Pack = DXRMakePack(dest, Root->ChannelMask, M.Dither);
 
   if (Root->Kind == DXR_NODE_COLORSLOT && M.ColorSlots[Root->Value].Gradient == 0 && !M.ZBuffer &&
       !M.Dither && (dest.BitCount == 16 || dest.BitCount == 32)) {
@@ -528,9 +630,9 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
     DXRTextureStage& t = M.TextureStages[Root->Value];
     P.Kind = DXRRoutineKind::Raw;
     DXRStep s;
-    s.Proc = &RawReadStep;
     s.Stage = &t;
     s.Fetch = FetchOf(t);
+    s.Proc = FetchProc<RawProc>(s.Fetch, &NoFetchRawStep);
     s.Key = KeyOf(t);
     P.Steps.push_back(s);
   } else {
@@ -591,7 +693,9 @@ void DXRRunRoutine(TDXRMachine& M, int Count) {
               draw = false;
               break;
             }
-          if (draw) st.Pixel = DXRPackPixel(P.Pack, *P.Root, M.X, M.Y);
+          if (draw)
+            st.Pixel = P.Pack.Dither ? DXRPackPixel(P.Pack, *P.Root, M.X, M.Y)
+                                     : PackPlain(P.Pack, *P.Root);
           break;
       }
       if (draw) Store(st.DestPtr, P.DestBitCount, st.Pixel);

@@ -45,7 +45,14 @@ struct DXRDecode {
   bool DirectIndex = false;  // the raw pixel is the palette index as it is
   DXRChannel Channels[4];
   const BYTE (*Palette)[4] = nullptr;
-  const DXRChannelGroup* Defaults = nullptr;
+  DXRChannelGroup Defaults;  // the words of the channels the surface lacks
+  // RGB, per word k: E = ((pixel and Bits[k]) shr Right[k] shl Left[k]) and $FF, then
+  // W[k] = (W[k] and Keep[k]) or ((E shl 8) and Take[k]) or Fill[k]. A present channel keeps
+  // its fraction and takes E as its high byte, a missing one becomes its default word, a word
+  // outside the mask stays as it is.
+  DWORD Bits[4] = {};
+  BYTE Right[4] = {}, Left[4] = {};
+  WORD Keep[4] = {}, Take[4] = {}, Fill[4] = {};
 };
 
 // The colour-key test: the texel is skipped when (texel and KeyMask) = ColorKey.
@@ -75,6 +82,9 @@ struct DXRPack {
   DXRChannel Channels[4];
   BYTE Mask = 0;
   bool Dither = false;
+  // Per word k: ((high byte shl Right[k]) shr Left[k]) and Bits[k], Bits[k] 0 outside the mask.
+  DWORD Bits[4] = {};
+  BYTE Right[4] = {}, Left[4] = {};
 };
 
 // How the routine makes each pixel's value.
@@ -130,8 +140,12 @@ void DXRRunRoutine(TDXRMachine& M, int Count);
 // The pieces of a pixel, as the steps compute them.
 // A channel's 8-bit value in the raw pixel P.
 BYTE DXRExtractChannel(const DXRChannel& C, DWORD P);
-// The pixel value of the channels of Pack.Mask in G, dithered by (X, Y) when Pack.Dither.
+// Packing of the channels of Mask into Dest's pixels, dithered by position when Dither.
+DXRPack DXRMakePack(const DXRSurface& Dest, BYTE Mask, bool Dither);
+// The pixel value of G.
 DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y);
+// Decoding of S's pixels into the channels of Mask, with Defaults for those S lacks.
+DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask);
 // Decodes the raw pixel P into G.
 void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G);
 // Reads the raw texel at the 16.16 coordinates (U, V); false when a plain fetch falls outside

@@ -193,11 +193,7 @@ TEST(DXRFetch, WrappingUsesTheMasksAndPlainFetchStaysInside) {
 TEST(DXRDecodePack, ChannelsComeOutAtTheTopOfAByte) {
   TestPixels s = TestPixels::RGB565(2, 2);
   DXRChannelGroup defaults = Group(0x1111, 0x2222, 0x3333, 0x4455);
-  DXRDecode d;
-  d.ColorType = s.S.ColorType;
-  for (int k = 0; k < 4; ++k) d.Channels[k] = s.S.Channels[k];
-  d.Defaults = &defaults;
-  d.Mask = 15;
+  DXRDecode d = DXRMakeDecode(s.S, defaults, 15);
   DXRChannelGroup g = Group(0x00AA, 0x00BB, 0x00CC, 0x00DD);
   DXRDecodePixel(d, 0xFFFF, g);
   // High bytes only for present channels; the whole default word for the missing alpha.
@@ -205,20 +201,16 @@ TEST(DXRDecodePack, ChannelsComeOutAtTheTopOfAByte) {
 
   // Alpha alone on a surface without alpha writes the default word and nothing else.
   g = Group(1, 2, 3, 4);
-  d.Mask = 8;
-  DXRDecodePixel(d, 0xFFFF, g);
+  DXRDecodePixel(DXRMakeDecode(s.S, defaults, 8), 0xFFFF, g);
   EXPECT_EQ(g, Group(1, 2, 3, 0x4455));
-  d.Mask = 0;
-  DXRDecodePixel(d, 0xFFFF, g);
+  DXRDecodePixel(DXRMakeDecode(s.S, defaults, 0), 0xFFFF, g);
   EXPECT_EQ(g, Group(1, 2, 3, 0x4455));
 
   // Packing is the inverse, with narrow channels cut to their top bits.
-  DXRPack p;
-  for (int k = 0; k < 4; ++k) p.Channels[k] = s.S.Channels[k];
-  p.Mask = 7;
+  DXRPack p = DXRMakePack(s.S, 7, false);
   EXPECT_EQ(DXRPackPixel(p, Bytes(0xF8, 0xFC, 0xF8, 0x77), 0, 0), 0xFFFFu);
   EXPECT_EQ(DXRPackPixel(p, Bytes(0x08, 0x04, 0x0F, 0), 0, 0), (1u << 11) | (1u << 5) | 1u);
-  p.Mask = 1;  // channels outside the mask are zero in the pixel
+  p = DXRMakePack(s.S, 1, false);  // channels outside the mask are zero in the pixel
   EXPECT_EQ(DXRPackPixel(p, Bytes(0xFF, 0xFF, 0xFF, 0), 0, 0), 0xF800u);
 }
 
