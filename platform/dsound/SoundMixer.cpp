@@ -42,10 +42,14 @@ void SoundMixer::EnsureDevice() {
 
 void SoundMixer::OpenOn(backend::Backend& b) {
   std::shared_ptr<backend::AudioDevice> old;
+  std::uint64_t generation;
   {
     std::lock_guard<std::recursive_mutex> g(mutex_);
     old = std::move(device_);
     device_.reset();
+    // From here on the old device's callbacks render silence: a block it still asks for while
+    // it closes must not move the voices or count as a frame of the new device.
+    generation = ++generation_;
     backend_ = &b;
     backendSerial_ = b.Serial;
     headless_ = b.IsHeadless();
@@ -57,7 +61,8 @@ void SoundMixer::OpenOn(backend::Backend& b) {
 
   std::shared_ptr<backend::AudioDevice> dev;
   try {
-    dev = b.OpenAudio([this](std::int16_t* out, int frames) { Render(out, frames); });
+    dev = b.OpenAudio(
+        [this, generation](std::int16_t* out, int frames) { RenderFor(generation, out, frames); });
   } catch (...) {
     dev.reset();
   }
@@ -70,7 +75,20 @@ void SoundMixer::OpenOn(backend::Backend& b) {
   }
 }
 
+void SoundMixer::RenderFor(std::uint64_t generation, std::int16_t* out, int frames) {
+  if (generation_.load() == generation) {
+    std::lock_guard<std::recursive_mutex> g(mutex_);
+    if (generation_.load() == generation) {
+      Render(out, frames);
+      return;
+    }
+  }
+  std::fill(out, out + std::size_t(frames) * kMixChannels, std::int16_t{0});
+}
+
 void SoundMixer::Pump() {
+  // The backend we opened on may have been replaced, and freed, since.
+  EnsureDevice();
   std::lock_guard<std::recursive_mutex> g(mutex_);
   if (!nullDevice_ || backend_ == nullptr) return;
   const std::uint32_t elapsed = backend_->Milliseconds() - nullStartMs_;

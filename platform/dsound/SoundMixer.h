@@ -103,13 +103,16 @@ class SoundMixer {
   void AddVoice(MixerVoice* voice);
   void RemoveVoice(MixerVoice* voice);
   void AddFocus(const std::shared_ptr<FocusState>& focus);
-  // Catches up a device that has no thread of its own. Called on the window's thread.
+  // Catches up a device that has no thread of its own, first moving to the backend in use.
+  // Called on the window's thread.
   void Pump();
 
  private:
   SoundMixer() = default;
   void MixVoice(MixerVoice& v, float* acc, int frames, bool audible);
   void OpenOn(backend::Backend& b);
+  // The render callback of the device opened as `generation`.
+  void RenderFor(std::uint64_t generation, std::int16_t* out, int frames);
   void UpdateFocus(bool fromRender);
 
   std::recursive_mutex mutex_;
@@ -119,6 +122,7 @@ class SoundMixer {
   std::shared_ptr<backend::AudioDevice> device_;
   backend::Backend* backend_ = nullptr;
   std::uint64_t backendSerial_ = 0;
+  std::atomic<std::uint64_t> generation_{0};  // bumped whenever the device is dropped
   bool headless_ = false;
   bool nullDevice_ = false;  // no device: Pump renders into nothing on the clock
   std::uint32_t nullStartMs_ = 0;
