@@ -584,3 +584,69 @@ TEST(DXRMachineLimits, PoolsRaiseInsteadOfOverrunning) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DXRRun, LiteralsIndexedKeysAnd24BitStores) {
+  // A literal root on a 24-bit destination: bytes CC, BB, AA.
+  TestPixels d24 = TestPixels::RGB(2, 1, 24, 0xFF0000, 0xFF00, 0xFF);
+  Rig r(d24.S);
+  DXRNode* lit = r.M.AddKindNode(DXR_NODE_LITERAL);
+  lit->Color = Bytes(0xAA, 0xBB, 0xCC, 0);
+  r.M.Compile(lit);
+  r.RunAt(1, 0, 1);
+  EXPECT_EQ(d24.Mem[3], 0xCC);
+  EXPECT_EQ(d24.Mem[4], 0xBB);
+  EXPECT_EQ(d24.Mem[5], 0xAA);
+  EXPECT_EQ(d24.Mem[0], 0);
+
+  // A literal operand: a texel plus a constant colour.
+  TestPixels src = TestPixels::XRGB32(1, 1);
+  src.Set(0, 0, 0x10F020);
+  TestPixels dst = TestPixels::XRGB32(1, 1);
+  Rig q(dst.S);
+  q.Stage(0, src.S);
+  DXRNode* c = q.M.AddKindNode(DXR_NODE_LITERAL);
+  c->Color = Bytes(1, 0x20, 2, 0);
+  q.M.Compile(q.M.AddBlendNode(DXR_BLEND_ADD, q.M.AddTextureNode(0), c));
+  q.RunAt(0, 0, 1);
+  EXPECT_EQ(dst.Get(0, 0), 0x11FF22u);
+
+  // An indexed source compares the whole texel with its key.
+  TestPixels i8 = TestPixels::Indexed(3, 1, 8);
+  i8.Set(0, 0, 5);
+  i8.Set(1, 0, 6);
+  i8.Set(2, 0, 5);
+  TestPixels j8 = TestPixels::Indexed(3, 1, 8);
+  j8.FillAll(1);
+  Rig k(j8.S);
+  DXRTextureStage& t = k.Stage(0, i8.S);
+  t.Transparent = 1;
+  t.ColorKey = 5;
+  t.StepU = 1 << 16;
+  k.M.Compile(k.M.AddTextureNode(0));
+  k.RunAt(0, 0, 3);
+  EXPECT_EQ(j8.Get(0, 0), 1u);
+  EXPECT_EQ(j8.Get(1, 0), 6u);
+  EXPECT_EQ(j8.Get(2, 0), 1u);
+}
+
+TEST(DXRDepth, AlwaysAndNeverConditions) {
+  for (BYTE cond : {BYTE{0}, BYTE{7}, BYTE{8}}) {
+    TestPixels depth = TestPixels::RGB(2, 1, 32, 0, 0, 0);
+    depth.FillAll(0x7FFFFFFF);
+    TestPixels dst = TestPixels::XRGB32(2, 1);
+    Rig r(dst.S);
+    r.M.ZBuffer = &depth.S;
+    r.M.ZCompare = cond;  // 0 never skips, 7 makes no compare, past 7 nothing is emitted
+    r.M.ZWrite = cond == 7;
+    r.M.ColorSlots[0].Color = Bytes(1, 1, 1, 0);
+    r.M.Compile(r.M.AddKindNode(DXR_NODE_COLORSLOT));
+    r.M.DepthValue = -(3LL << 32);
+    r.RunAt(0, 0, 2);
+    EXPECT_EQ(dst.Get(1, 0), 0x010101u) << int(cond);
+    EXPECT_EQ(depth.Get(1, 0), cond == 7 ? 0xFFFFFFFDu : 0x7FFFFFFFu) << int(cond);
+  }
+}
+
+}  // namespace
