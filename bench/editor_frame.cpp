@@ -20,6 +20,14 @@ namespace {
 
 const std::string kDir = std::filesystem::temp_directory_path().string() + "/tessaly_bench/";
 
+// The charts written here go when the program ends.
+const struct Cleanup {
+  ~Cleanup() {
+    std::error_code ec;
+    std::filesystem::remove_all(kDir, ec);
+  }
+} cleanup;
+
 std::string Chart(int notes, int spacingMs) {
   std::string text;
   for (int i = 0; i < notes; ++i)
