@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/backend/PlayClock.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace backend {
@@ -22,33 +23,6 @@ constexpr int kAudioFrames = 512;  // about 11.6 ms per buffer keeps the latency
 // that ends when the window has stood still this long.
 constexpr auto kDragQuiet = std::chrono::milliseconds(300);
 constexpr auto kOwnMoveGrace = std::chrono::milliseconds(500);
-
-// Frames handed to the device, minus what is still waiting in it: when the callback has just
-// filled a buffer, the one before has just finished playing; in between the sound moves on in
-// real time, never past what was handed over.
-class PlayClock {
- public:
-  void Handed(std::uint64_t frames) {
-    handed_ += frames;
-    at_ = std::chrono::steady_clock::now();
-    chunk_ = frames;
-  }
-  std::uint64_t Played(int rate) {
-    if (handed_ == 0) return reported_;
-    const auto since = std::chrono::steady_clock::now() - at_;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
-    const std::uint64_t base = handed_ > chunk_ ? handed_ - chunk_ : 0;
-    std::uint64_t p =
-        base + static_cast<std::uint64_t>(std::max<long long>(us, 0)) * rate / 1000000;
-    p = std::min(p, handed_);
-    reported_ = std::max(reported_, p);  // never runs backwards
-    return reported_;
-  }
-
- private:
-  std::uint64_t handed_ = 0, chunk_ = 0, reported_ = 0;
-  std::chrono::steady_clock::time_point at_;
-};
 
 class SdlAudioDevice : public AudioDevice {
  public:
@@ -73,11 +47,10 @@ class SdlAudioDevice : public AudioDevice {
   int Rate() const override { return kAudioRate; }
   void Lock() override { SDL_LockAudioDevice(id_); }
   void Unlock() override { SDL_UnlockAudioDevice(id_); }
+  // Not under the device's lock: its thread holds that while it waits for the mixer, and the
+  // mixer's users ask for this with the mixer locked.
   std::uint64_t FramesPlayed() const override {
-    SDL_LockAudioDevice(id_);  // SDL's device lock is recursive
-    std::uint64_t p = clock_.Played(kAudioRate);
-    SDL_UnlockAudioDevice(id_);
-    return p;
+    return clock_.Played(std::chrono::steady_clock::now());
   }
 
  private:
@@ -86,11 +59,11 @@ class SdlAudioDevice : public AudioDevice {
     std::memset(stream, 0, static_cast<std::size_t>(len));
     const int frames = len / 4;
     if (dev->render_) dev->render_(reinterpret_cast<std::int16_t*>(stream), frames);
-    dev->clock_.Handed(static_cast<std::uint64_t>(frames));
+    dev->clock_.Handed(static_cast<std::uint64_t>(frames), std::chrono::steady_clock::now());
   }
   AudioRenderFn render_;
   SDL_AudioDeviceID id_ = 0;
-  mutable PlayClock clock_;
+  mutable PlayClock clock_{kAudioRate};
 };
 
 // Without a sound device the program still needs music positions that move: render into
@@ -112,8 +85,7 @@ class NullAudioDevice : public AudioDevice {
   void Lock() override { mutex_.lock(); }
   void Unlock() override { mutex_.unlock(); }
   std::uint64_t FramesPlayed() const override {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return clock_.Played(kAudioRate);
+    return clock_.Played(std::chrono::steady_clock::now());
   }
 
  private:
@@ -128,7 +100,8 @@ class NullAudioDevice : public AudioDevice {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::fill(scratch.begin(), scratch.end(), 0);
         if (render_) render_(scratch.data(), kAudioFrames);
-        clock_.Handed(kAudioFrames);
+        // Taken when it was due: a late wake-up of this thread is no gap in the sound.
+        clock_.Handed(kAudioFrames, next);
       }
       next += period;
       stopLock.lock();
@@ -137,7 +110,7 @@ class NullAudioDevice : public AudioDevice {
   }
   AudioRenderFn render_;
   mutable std::recursive_mutex mutex_;
-  mutable PlayClock clock_;
+  mutable PlayClock clock_{kAudioRate};
   std::mutex stopMutex_;
   std::condition_variable stopCv_;
   bool stop_ = false;
