@@ -235,14 +235,11 @@ void TCustomForm::SetCaption(const std::string& Value) {
   UpdateWindowTitle();
 }
 
+// The form's own window is the one the taskbar shows, so its title is the form's caption; the
+// application's title (which captions the error boxes) stands in only for a form without one.
 std::string TCustomForm::WindowTitle() const {
-  const std::string title = Application != nullptr ? Application->Title() : std::string();
-  if (this == (Application ? Application->MainForm() : nullptr) || Application == nullptr ||
-      Application->MainForm() == nullptr) {
-    if (FCaption.empty()) return title;
-    if (!title.empty() && title != FCaption) return FCaption + " - " + title;
-  }
-  return FCaption;
+  if (!FCaption.empty() || Application == nullptr) return FCaption;
+  return Application->Title();
 }
 
 void TCustomForm::UpdateWindowTitle() {

@@ -45,7 +45,7 @@ TEST_F(GameTest, StartUpBuildsTheWindowAndTheGameState) {
   const auto* info = hb->Info(form->Handle());
   ASSERT_NE(info, nullptr);
   EXPECT_TRUE(info->borderless);
-  EXPECT_NE(info->title.find("Morvane"), std::string::npos);
+  EXPECT_EQ(info->title, "Morvane");
 
   // Input, display and sound are up; the game starts on the title with its hero and chart.
   EXPECT_TRUE(form->DXDraw1->Initialized());

@@ -269,7 +269,7 @@ TEST_F(AppTest, CaptionedWindowMetricsAndScreenCoordinates) {
   EXPECT_EQ(info->top, 82);
   EXPECT_EQ(info->width, 349);
   EXPECT_EQ(info->height, 566);
-  EXPECT_EQ(info->title, "Morvane - iMorvane");
+  EXPECT_EQ(info->title, "Morvane");
   hb->MoveMouse(f->Handle(), 10, 20);
   TPoint p;
   GetCursorPos(p);
