@@ -96,7 +96,8 @@ class SoundMixer {
   void Render(std::int16_t* out, int frames);
 
   // Reads the focus of every window that DirectSound objects are bound to. Called from the
-  // window's thread on every DirectSound call; the application loop may call it as well.
+  // window's thread on every DirectSound call and by the application loop on every change of
+  // focus; a device rendering on its own thread never asks.
   void RefreshFocus();
 
   // Used by the DirectSound stand-in.

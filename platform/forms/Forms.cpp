@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/ddraw/DDraw.h"
+#include "platform/dsound/SoundMixer.h"
 #include "platform/forms/AppEvnts.h"
 #include "platform/forms/WindowRegistry.h"
 #include "platform/rtl/SysUtils.h"
@@ -802,6 +803,11 @@ void TApplication::DispatchEvent(const backend::Event& E) {
     else
       Terminate();
     return;
+  }
+  if (E.type == EventType::FocusGained || E.type == EventType::FocusLost) {
+    // Sounds of a window without the focus fall silent. The mixer cannot ask for the focus
+    // from the audio thread, so it hears of every change here, as soon as it is known.
+    dsound::SoundMixer::Instance().RefreshFocus();
   }
   TCustomForm* form = FormOfWindow(E.window);
   if (form == nullptr) return;
