@@ -32,11 +32,13 @@ using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
 using TIdleEvent = std::function<void(TObject* Sender, bool& Done)>;
 using TExceptionEvent = std::function<void(TObject* Sender, Exception* E)>;
 
-// Frame of a captioned window: the client area starts this far inside the outer rectangle.
+// Frame of a captioned window: the client area starts this far inside the outer rectangle. The
+// bottom edge is thin: the editor's window, 603 high outside, was laid out so that its whole
+// 569-row lane shows below a 32-pixel caption.
 constexpr int kFrameLeft = 5;
 constexpr int kFrameTop = 32;
 constexpr int kFrameRight = 5;
-constexpr int kFrameBottom = 5;
+constexpr int kFrameBottom = 2;
 
 // Something drawn over a form's client image every time the image is shown: the boxes that a
 // modal loop opens inside the window. The client image itself stays as the controls drew it.
