@@ -366,6 +366,9 @@ int LiveDeviceCount();
 
 // The texture formats devices enumerate, in order.
 std::vector<DDPIXELFORMAT> TextureFormats();
+// Replaces the texture formats devices enumerate; an empty list brings back the usual ones
+// (as ResetMachine does).
+void SetTextureFormats(std::vector<DDPIXELFORMAT> formats);
 
 // What the DirectDraw object answers for Direct3D and the capabilities it adds; the DirectDraw
 // machine takes it in when it starts.

@@ -16,6 +16,7 @@ class Device;
 struct Machine {
   std::vector<DeviceInfo> Devices;
   int FailCreates = 0;
+  std::vector<DDPIXELFORMAT> TextureFormats;  // empty: the usual ones
   int LiveDirect3Ds = 0;
   int LiveDevices = 0;
 };

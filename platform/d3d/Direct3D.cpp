@@ -94,12 +94,18 @@ void ResetMachine() {
   Machine& m = TheMachine();
   m.Devices = {SoftwareDevice()};
   m.FailCreates = 0;
+  m.TextureFormats.clear();
 }
 
 int LiveDirect3DCount() { return TheMachine().LiveDirect3Ds; }
 int LiveDeviceCount() { return TheMachine().LiveDevices; }
 
+void SetTextureFormats(std::vector<DDPIXELFORMAT> formats) {
+  TheMachine().TextureFormats = std::move(formats);
+}
+
 std::vector<DDPIXELFORMAT> TextureFormats() {
+  if (!TheMachine().TextureFormats.empty()) return TheMachine().TextureFormats;
   std::vector<DDPIXELFORMAT> formats;
   auto add = [&](const ddraw::PixelFormat& f) {
     DDPIXELFORMAT pf;
