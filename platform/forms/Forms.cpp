@@ -645,10 +645,13 @@ void TApplication::Minimize() {
 
 namespace {
 bool g_finalizerSet = false;
+// Depth of Run: a program that exits from inside a handler (the X library does when the display
+// goes away) still has the handler's form on its stack, so the forms must not be freed then.
+int g_runDepth = 0;
 void FinalizeApplication() {
   // The forms go while the rest of the program still stands, as the class library frees them
   // when the program ends.
-  if (Application == nullptr) return;
+  if (Application == nullptr || g_runDepth > 0) return;
   try {
     Application->DestroyComponents();
   } catch (...) {
@@ -663,6 +666,10 @@ void TApplication::Run() {
     std::atexit(FinalizeApplication);
   }
   if (FMainForm == nullptr) return;
+  struct RunDepth {
+    RunDepth() { ++g_runDepth; }
+    ~RunDepth() { --g_runDepth; }
+  } depth;
   if (ShowMainForm) {
     // The window's show handler runs here, before the loop: what escapes it is reported the
     // same way (EAbort silently, as when a dialog it opened ends the program).

@@ -498,3 +498,36 @@ TEST_F(AppTest, TheScreenShowsInTheControlsPartOfItsForm) {
   primary->Release();
   dd->Release();
 }
+
+namespace {
+
+// A form that tells, by the exit status, whether it was freed while the program was ending from
+// inside one of its handlers.
+class TExitingForm : public TForm {
+ public:
+  using TForm::TForm;
+  ~TExitingForm() override {
+    if (EndingFromHandler) std::_Exit(4);
+  }
+  static inline bool EndingFromHandler = false;
+};
+
+TEST_F(AppTest, ExitFromInsideAHandlerLeavesTheRunningFormsAlone) {
+  // The X library ends the program from inside whatever call finds the display gone; the forms
+  // in use on the stack must not be freed by the end-of-program clean-up under it.
+  EXPECT_EXIT(
+      {
+        TExitingForm* f = nullptr;
+        Application->CreateForm(f);
+        f->SetCaption("Editor");
+        auto* events = new TApplicationEvents(f);
+        events->OnIdle = [](TObject*, bool&) {
+          TExitingForm::EndingFromHandler = true;
+          std::exit(3);
+        };
+        Application->Run();
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
