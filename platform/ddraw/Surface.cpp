@@ -711,10 +711,11 @@ template class SurfaceFacetBase<IDirectDrawSurface7, DDSURFACEDESC2, DDSCAPS2>;
 
 // --- Descriptions -----------------------------------------------------------------------------
 
-void DescToV2(const DDSURFACEDESC& in, DDSURFACEDESC2& out) {
-  out = DDSURFACEDESC2{};
-  out.dwSize = kDDSurfaceDesc2Size;
-  out.dwFlags = in.dwFlags & ~DDSD_ZBUFFERBITDEPTH;
+namespace {
+
+// The fields both description versions hold in the same sense; the rest is converted by hand.
+template <class From, class To>
+void CopySharedDescFields(const From& in, To& out) {
   out.dwHeight = in.dwHeight;
   out.dwWidth = in.dwWidth;
   out.lPitch = in.lPitch;
@@ -728,6 +729,15 @@ void DescToV2(const DDSURFACEDESC& in, DDSURFACEDESC2& out) {
   out.ddckCKSrcBlt = in.ddckCKSrcBlt;
   out.ddpfPixelFormat = in.ddpfPixelFormat;
   out.ddsCaps.dwCaps = in.ddsCaps.dwCaps;
+}
+
+}  // namespace
+
+void DescToV2(const DDSURFACEDESC& in, DDSURFACEDESC2& out) {
+  out = DDSURFACEDESC2{};
+  out.dwSize = kDDSurfaceDesc2Size;
+  out.dwFlags = in.dwFlags & ~DDSD_ZBUFFERBITDEPTH;
+  CopySharedDescFields(in, out);
   // Version 1 names a depth buffer by its depth alone.
   if (in.dwFlags & DDSD_ZBUFFERBITDEPTH) {
     PixelFormat::Depth(static_cast<int>(in.dwZBufferBitDepth)).ToDD(out.ddpfPixelFormat);
@@ -740,19 +750,7 @@ void DescToV1(const DDSURFACEDESC2& in, DDSURFACEDESC& out) {
   out = DDSURFACEDESC{};
   out.dwSize = kDDSurfaceDescSize;
   out.dwFlags = in.dwFlags & ~DDSD_TEXTURESTAGE;
-  out.dwHeight = in.dwHeight;
-  out.dwWidth = in.dwWidth;
-  out.lPitch = in.lPitch;
-  out.dwBackBufferCount = in.dwBackBufferCount;
-  out.dwMipMapCount = in.dwMipMapCount;
-  out.dwAlphaBitDepth = in.dwAlphaBitDepth;
-  out.lpSurface = in.lpSurface;
-  out.ddckCKDestOverlay = in.ddckCKDestOverlay;
-  out.ddckCKDestBlt = in.ddckCKDestBlt;
-  out.ddckCKSrcOverlay = in.ddckCKSrcOverlay;
-  out.ddckCKSrcBlt = in.ddckCKSrcBlt;
-  out.ddpfPixelFormat = in.ddpfPixelFormat;
-  out.ddsCaps.dwCaps = in.ddsCaps.dwCaps;
+  CopySharedDescFields(in, out);
   if (in.ddpfPixelFormat.dwFlags & DDPF_ZBUFFER) {
     out.dwFlags |= DDSD_ZBUFFERBITDEPTH;
     out.dwZBufferBitDepth = in.ddpfPixelFormat.dwZBufferBitDepth;
