@@ -469,17 +469,8 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
     InvalidDIB();
   }
   if (compression > BI_BITFIELDS) InvalidDIB();
-  switch (bitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-      break;
-    default:
-      throw EInvalidGraphicOperation(Format(SBitCountInvalid, {std::int64_t{bitCount}}));
-  }
+  if (!IsPixelBitCount(bitCount))
+    throw EInvalidGraphicOperation(Format(SBitCountInvalid, {std::int64_t{bitCount}}));
   // Sizes from the header are not trusted: no empty or negative widths, no empty heights, and
   // run-length encoding only at the depth it is made for.
   if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min()) InvalidDIB();

@@ -92,17 +92,7 @@ bool DescribeDIB(const BITMAPINFO* info, const void* bits, TPixelBuffer& out) {
   BITMAPINFOHEADER h;
   std::memcpy(&h, info, sizeof h);
   if (h.biSize < 40 || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
-  switch (h.biBitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-      break;
-    default:
-      return false;
-  }
+  if (!IsPixelBitCount(h.biBitCount)) return false;
   if (h.biCompression != BI_RGB && h.biCompression != BI_BITFIELDS) return false;
   const std::int64_t widthBytes = ((std::int64_t{h.biWidth} * h.biBitCount + 31) >> 5) << 2;
   if (widthBytes > INT32_MAX) return false;

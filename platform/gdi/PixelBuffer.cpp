@@ -207,17 +207,7 @@ class Converter {
 
 bool TPixelBuffer::Usable() const {
   if (!Bits || Width <= 0 || Height <= 0) return false;
-  switch (BitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-      break;
-    default:
-      return false;
-  }
+  if (!IsPixelBitCount(BitCount)) return false;
   const std::int64_t rowBytes = (static_cast<std::int64_t>(Width) * BitCount + 7) / 8;
   return std::abs(static_cast<std::int64_t>(Pitch)) >= rowBytes;
 }

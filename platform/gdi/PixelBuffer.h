@@ -9,6 +9,11 @@
 #include "platform/gdi/Colors.h"
 #include "platform/win/WinTypes.h"
 
+// The depths a pixel (and a device-independent bitmap) may have.
+inline bool IsPixelBitCount(int bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
 struct TPixelBuffer {
   BYTE* Bits = nullptr;  // first byte of the top row
   int Pitch = 0;         // bytes from a row to the row below; negative for bottom-up memory
