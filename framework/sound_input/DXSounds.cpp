@@ -378,41 +378,44 @@ void TCustomDXSound::RemoveNotifyHandler(const TDXSoundNotifyEvent& NotifyEvent)
   if (FInitialized) NotifyEvent(this, snFinalize);
 }
 
+namespace {
+
 // From the last registered to the first. A handler may remove itself (or others) while it is
 // called: each is copied before the call, and the walk goes on from where the list now ends.
+template <class Call>
+void WalkNotifyList(const std::vector<TDXSoundNotifyEvent>& List, Call CallHandler) {
+  std::size_t i = List.size();
+  while (i > 0) {
+    --i;
+    if (i >= List.size()) {
+      i = List.size();
+      continue;
+    }
+    const TDXSoundNotifyEvent handler = List[i];
+    CallHandler(handler);
+  }
+}
+
+}  // namespace
+
 void TCustomDXSound::Notify(TDXSoundNotifyKind NotifyKind) {
   if (NotifyKind == snFinalize || NotifyKind == snDestroying) {
     NotifyAll(NotifyKind);
     return;
   }
-  std::size_t i = FNotifyList.size();
-  while (i > 0) {
-    --i;
-    if (i >= FNotifyList.size()) {
-      i = FNotifyList.size();
-      continue;
-    }
-    const TDXSoundNotifyEvent handler = FNotifyList[i];
-    handler(this, NotifyKind);
-  }
+  WalkNotifyList(FNotifyList,
+                 [&](const TDXSoundNotifyEvent& handler) { handler(this, NotifyKind); });
 }
 
 void TCustomDXSound::NotifyAll(TDXSoundNotifyKind NotifyKind) {
   std::exception_ptr first;
-  std::size_t i = FNotifyList.size();
-  while (i > 0) {
-    --i;
-    if (i >= FNotifyList.size()) {
-      i = FNotifyList.size();
-      continue;
-    }
-    const TDXSoundNotifyEvent handler = FNotifyList[i];
+  WalkNotifyList(FNotifyList, [&](const TDXSoundNotifyEvent& handler) {
     try {
       handler(this, NotifyKind);
     } catch (...) {
       if (!first) first = std::current_exception();
     }
-  }
+  });
   if (first) std::rethrow_exception(first);
 }
 
