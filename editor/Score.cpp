@@ -13,6 +13,7 @@
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/mci/MPlayer.h"
+#include "platform/rtl/Streams.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace Tessaly {
@@ -30,41 +31,16 @@ const char* const kBackUpPrefix = "BackUp_";
 // Writes Bytes as the whole new content of FileName: into a hidden file of the same folder,
 // flushed to the disk, then renamed over the old file, which stays whole until that moment.
 void ReplaceFile(const std::string& FileName, const std::string& Bytes) {
-  std::string path = NativePathName(FileName);
-  // A chart reached through a link is replaced where it really is.
-  if (char* real = ::realpath(path.c_str(), nullptr)) {
-    path = real;
-    std::free(real);
-  }
   mode_t mode;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) CreateFailed(FileName, EISDIR);
-    // A chart the user may not write is not replaced behind the user's back.
-    if (::access(path.c_str(), W_OK) != 0) CreateFailed(FileName, errno);
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
+  // A chart reached through a link is replaced where it really is.
+  const std::string path = ReplacementTarget(FileName, mode);
   const std::string::size_type slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   std::string scratch = folder + "." + name + ".~XXXXXX";
   const int fd = ::mkstemp(scratch.data());
   if (fd < 0) CreateFailed(FileName, errno);
-  int err = 0;
-  std::size_t done = 0;
-  while (done < Bytes.size()) {
-    const ssize_t n = ::write(fd, Bytes.data() + done, Bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  int err = WriteAllBytes(fd, Bytes.data(), Bytes.size());
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;

@@ -336,28 +336,44 @@ void TBoundedStream::SetSize(std::int64_t NewSize) {
 // ---------------------------------------------------------------------------------------------
 // Files
 
-void SaveBytesToFile(const std::string& FileName, const void* Bytes, std::size_t Count) {
+std::string ReplacementTarget(const std::string& FileName, mode_t& Mode) {
   std::string path = NativePathName(FileName);
   // Replace what a link points at, not the link itself.
   if (char* real = ::realpath(path.c_str(), nullptr)) {
     path = real;
     std::free(real);
   }
-  mode_t mode = 0;
   struct stat st;
-  const bool exists = ::stat(path.c_str(), &st) == 0;
-  if (exists) {
+  if (::stat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode))
       throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(EISDIR)}));
+    // A file the user may not write is not replaced behind the user's back.
     if (::access(path.c_str(), W_OK) != 0)
       throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(errno)}));
-    mode = st.st_mode & 07777;
+    Mode = st.st_mode & 07777;
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    mode = 0666 & ~mask;
+    Mode = 0666 & ~mask;
   }
+  return path;
+}
 
+int WriteAllBytes(int Handle, const void* Bytes, std::size_t Count) {
+  const auto* p = static_cast<const std::uint8_t*>(Bytes);
+  std::size_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::write(Handle, p + done, std::min<std::size_t>(Count - done, 1u << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+void SaveBytesToFile(const std::string& FileName, const void* Bytes, std::size_t Count) {
+  mode_t mode = 0;
+  const std::string path = ReplacementTarget(FileName, mode);
   std::string scratch = path + ".~XXXXXX";
   const int fd = ::mkstemp(scratch.data());
   if (fd < 0) {
@@ -367,18 +383,7 @@ void SaveBytesToFile(const std::string& FileName, const void* Bytes, std::size_t
     file.Close();
     return;
   }
-  const auto* p = static_cast<const std::uint8_t*>(Bytes);
-  std::size_t done = 0;
-  int err = 0;
-  while (done < Count) {
-    const ssize_t n = ::write(fd, p + done, std::min<std::size_t>(Count - done, 1u << 30));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  int err = WriteAllBytes(fd, Bytes, Count);
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(scratch.c_str(), path.c_str()) != 0) err = errno;

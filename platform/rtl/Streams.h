@@ -6,6 +6,8 @@
 // files are little-endian whatever the host is, so the typed helpers assemble them byte by byte.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -141,3 +143,12 @@ class TBoundedStream : public TStream {
 // complete. Raises EFCreateError when the file cannot be made and EWriteError when the writing
 // or closing fails (the old file is then untouched).
 void SaveBytesToFile(const std::string& FileName, const void* Bytes, std::size_t Count);
+
+// The pieces of such a replacement, for writers that name or flush their scratch file their own
+// way. ReplacementTarget gives the path the new file goes to (what a link points at, not the
+// link) and the permissions it keeps (the old file's, or those a new file gets); it raises
+// EFCreateError for a folder or for a file the user may not write.
+std::string ReplacementTarget(const std::string& FileName, mode_t& Mode);
+// Writes all Count bytes to the open Handle; 0, or the errno of the failure (ENOSPC for a
+// disk that takes no more).
+int WriteAllBytes(int Handle, const void* Bytes, std::size_t Count);
