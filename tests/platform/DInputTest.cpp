@@ -10,21 +10,11 @@
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/dinput/DInput.h"
 #include "platform/win/Libraries.h"
+#include "tests/support/FeedbackBackend.h"
 
 namespace {
 
 using backend::HeadlessBackend;
-
-// A headless backend whose pads can claim force feedback.
-class FeedbackBackend : public HeadlessBackend {
- public:
-  std::set<std::uint32_t> feedback;
-  std::vector<backend::JoystickInfo> Joysticks() override {
-    auto list = HeadlessBackend::Joysticks();
-    for (auto& j : list) j.forceFeedback = feedback.count(j.instance) != 0;
-    return list;
-  }
-};
 
 class DInputTest : public ::testing::Test {
  protected:

@@ -13,21 +13,11 @@
 #include "framework/sound_input/Ddidex.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/forms/Forms.h"
+#include "tests/support/FeedbackBackend.h"
 
 namespace {
 
 using backend::HeadlessBackend;
-
-// A headless backend whose pads can claim force feedback.
-class FeedbackBackend : public HeadlessBackend {
- public:
-  std::set<std::uint32_t> feedback;
-  std::vector<backend::JoystickInfo> Joysticks() override {
-    auto list = HeadlessBackend::Joysticks();
-    for (auto& j : list) j.forceFeedback = feedback.count(j.instance) != 0;
-    return list;
-  }
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
