@@ -26,23 +26,31 @@ double PeakMegabytes() {
   return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
+// A fresh headless backend and the game's window shown on it, as the program starts.
+backend::HeadlessBackend& OpenGameWindow(bool captureAudio) {
+  auto& hb = backend::HeadlessBackend::InstallFresh();
+  hb.SetAudioCapture(captureAudio);
+  ResetGameState();
+  RegisterGameFormResource();
+  Application->ResetTerminated();
+  Application->SetTitle("iMorvane");
+  Application->CreateForm(Form1);
+  Form1->SetVisible(true);
+  return hb;
+}
+
+void CloseGameWindow() {
+  GameMode = 1;
+  Form1->Free();
+  Application->ProcessMessages();
+}
+
 // The game's window on a fresh headless backend.
 class TGame {
  public:
-  explicit TGame(bool captureAudio = false) {
-    hb = &backend::HeadlessBackend::InstallFresh();
-    hb->SetAudioCapture(captureAudio);
-    ResetGameState();
-    RegisterGameFormResource();
-    Application->ResetTerminated();
-    Application->SetTitle("iMorvane");
-    Application->CreateForm(Form1);
-    Form1->SetVisible(true);
-  }
+  explicit TGame(bool captureAudio = false) : hb(&OpenGameWindow(captureAudio)) {}
   ~TGame() {
-    GameMode = 1;
-    Form1->Free();
-    Application->ProcessMessages();
+    CloseGameWindow();
     Application->ResetTerminated();
   }
   // Runs the idle loop until a frame has run.
@@ -91,20 +99,11 @@ BENCHMARK(BM_PlayThroughPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond
 // stored form, display, sound and input started, and the first frame's wait on the clock.
 void BM_StartToFirstTitleFrame(benchmark::State& state) {
   for (auto _ : state) {
-    auto& hb = backend::HeadlessBackend::InstallFresh();
-    hb.SetAudioCapture(false);
-    ResetGameState();
-    RegisterGameFormResource();
-    Application->ResetTerminated();
-    Application->SetTitle("iMorvane");
-    Application->CreateForm(Form1);
-    Form1->SetVisible(true);
+    auto& hb = OpenGameWindow(false);
     const backend::WindowId w = Form1->Handle();
     Application->RunUntil([&] { return hb.PresentCount(w) > 0; }, 500);
     state.PauseTiming();
-    GameMode = 1;
-    Form1->Free();
-    Application->ProcessMessages();
+    CloseGameWindow();
     state.ResumeTiming();
   }
 }
