@@ -165,6 +165,9 @@ bool NoFetchReadStep(const DXRStep& S, DXRRunState& St) {
 }
 bool NoFetchRawStep(const DXRStep& S, DXRRunState& St) { return !KeyMatches(S.Key, St.Pixel); }
 
+// The texel depths a fetch reads; every depth dispatch below covers the same list.
+#define MORVANE_DXR_FETCH_DEPTHS(X) X(1) X(2) X(4) X(8) X(16) X(24) X(32)
+
 template <template <DWORD, BYTE> class Proc>
 DXRStepProc FetchProc(const DXRFetch& F, DXRStepProc None) {
   const int mode = F.Mode;
@@ -173,13 +176,7 @@ DXRStepProc FetchProc(const DXRFetch& F, DXRStepProc None) {
 #define MORVANE_DXR_BITS(B) \
   case B:                   \
     return mode == 0 ? &Proc<B, 0>::Run : &Proc<B, 1>::Run;
-    MORVANE_DXR_BITS(1)
-    MORVANE_DXR_BITS(2)
-    MORVANE_DXR_BITS(4)
-    MORVANE_DXR_BITS(8)
-    MORVANE_DXR_BITS(16)
-    MORVANE_DXR_BITS(24)
-    MORVANE_DXR_BITS(32)
+    MORVANE_DXR_FETCH_DEPTHS(MORVANE_DXR_BITS)
 #undef MORVANE_DXR_BITS
     default:
       return None;
@@ -575,13 +572,7 @@ bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
 #define MORVANE_DXR_BITS(B) \
   case B:                   \
     return F.Mode == 0 ? Fetch<B, 0>(F, U, V, Pixel) : Fetch<B, 1>(F, U, V, Pixel);
-    MORVANE_DXR_BITS(1)
-    MORVANE_DXR_BITS(2)
-    MORVANE_DXR_BITS(4)
-    MORVANE_DXR_BITS(8)
-    MORVANE_DXR_BITS(16)
-    MORVANE_DXR_BITS(24)
-    MORVANE_DXR_BITS(32)
+    MORVANE_DXR_FETCH_DEPTHS(MORVANE_DXR_BITS)
 #undef MORVANE_DXR_BITS
     default:
       return true;  // no fetch for other depths
