@@ -140,8 +140,8 @@ std::int64_t TCustomWaveStream::Read(void* Buffer, std::int64_t Count) {
     if (FPosition > size) FPosition = size;
     if (Count > size - FPosition) Count = size - FPosition;
   }
-  if (Count <= 0) return 0;
-  const std::int64_t n = ReadWave(Buffer, Count);
+  // The raw read runs even for nothing: a stream that was never opened says so.
+  const std::int64_t n = ReadWave(Buffer, std::max<std::int64_t>(Count, 0));
   if (n > 0) FPosition += n;
   return std::max<std::int64_t>(n, 0);
 }
@@ -149,8 +149,7 @@ std::int64_t TCustomWaveStream::Read(void* Buffer, std::int64_t Count) {
 std::int64_t TCustomWaveStream::Write(const void* Buffer, std::int64_t Count) {
   const std::int64_t size = GetSize();
   if (size >= 0 && FPosition > size) FPosition = size;
-  if (Count <= 0) return 0;
-  const std::int64_t n = WriteWave(Buffer, Count);
+  const std::int64_t n = WriteWave(Buffer, std::max<std::int64_t>(Count, 0));
   if (n > 0) FPosition += n;
   return std::max<std::int64_t>(n, 0);
 }

@@ -253,6 +253,9 @@ TEST(TWaveStream, PositionsRunOverTheSamplesOnly) {
   TWaveStream ws(m.get());
   std::uint8_t b[8];
   EXPECT_THROW(ws.ReadWave(b, 1), EWaveStreamError);
+  // The public calls reach the raw ones even though nothing can move before opening.
+  EXPECT_THROW(ws.Read(b, 4), EWaveStreamError);
+  EXPECT_THROW(ws.Write(b, 4), EWaveStreamError);
   EXPECT_EQ(ws.GetSize(), 0);
   ws.Open(false);
   try {
