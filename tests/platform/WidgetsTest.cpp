@@ -19,7 +19,7 @@ using backend::HeadlessBackend;
 
 namespace {
 
-constexpr int kScY = 28, kScN = 17, kScReturn = 40, kScEscape = 41, kScDown = 81, kScRight = 79;
+constexpr int kScY = 28, kScReturn = 40, kScEscape = 41, kScDown = 81, kScRight = 79;
 
 class WidgetTest : public ::testing::Test {
  protected:
