@@ -1,5 +1,6 @@
 # Test of InstallData.cmake: a chart already beside the programs (changed with the editor) is kept,
-# a missing one is copied, and pictures and music are refreshed.
+# a missing one is copied, and pictures and music are refreshed. A chart laid out by an earlier
+# build and not changed since follows the generator; once edited, it no longer does.
 set(root "${WORK}/install_test")
 file(REMOVE_RECURSE "${root}")
 file(MAKE_DIRECTORY "${root}/src/Score" "${root}/src/Sound" "${root}/src/Image" "${root}/dst/Score"
@@ -25,4 +26,31 @@ endif()
 if(NOT b STREQUAL "2000,8" OR NOT m STREQUAL "new music" OR NOT p STREQUAL "picture")
   message(FATAL_ERROR "generated files were not laid out")
 endif()
+
+# The generator changes b; b beside the programs is as laid out, a still edited.
+function(lay_out)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -DSRC=${root}/src -DDST=${root}/dst
+                          -DREC=${root}/rec -P "${SCRIPT}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "install script failed: ${rc}")
+  endif()
+endfunction()
+function(expect file text why)
+  file(READ "${root}/dst/Score/${file}" got)
+  if(NOT got STREQUAL text)
+    message(FATAL_ERROR "${why}: ${file} holds \"${got}\"")
+  endif()
+endfunction()
+file(REMOVE "${root}/dst/Score/b.txt")
+lay_out()
+file(WRITE "${root}/src/Score/b.txt" "2000,1 3000,8")
+file(WRITE "${root}/src/Score/a.txt" "1000,2 1500,8")
+lay_out()
+expect(b.txt "2000,1 3000,8" "an unchanged chart did not follow the generator")
+expect(a.txt "edited" "an edited chart was overwritten")
+# Edited after it was laid out: kept from then on.
+file(WRITE "${root}/dst/Score/b.txt" "2500,8")
+file(WRITE "${root}/src/Score/b.txt" "2000,4 3000,8")
+lay_out()
+expect(b.txt "2500,8" "a chart edited after it was laid out was overwritten")
 file(REMOVE_RECURSE "${root}")
