@@ -78,6 +78,11 @@ Stage Stage1() {
 // phase, a run of kind 2 makes them bounce, a run of kind 3 makes them hop, kinds 4, 5 and 6 call
 // each segment to its place in the triangle. Filler notes (kinds 1 and 4) fall only where the
 // routine ignores them: while waiting, flying and orbiting.
+//
+// Every live segment drains the gauge, even out of reach, so the timing is set by what the hero
+// can do: the segments drop at once instead of waiting above the screen (the hero would be empty
+// before they came down), the orbit above the hero's head is short, and the rests where they stand
+// still at the centre are long, to refill there.
 Stage Stage2() {
   Stage s;
   s.baseName = "スタッコのスタッコ";
@@ -85,6 +90,10 @@ Stage Stage2() {
   s.keyRoot = 50;                              // D
   s.progression = {0, 10, 5, 0, 3, 10, 7, 9};  // Dm Bb F Dm F Bb Gm A
   const int offset = 1200;
+  const int bounceNotes = 6, hopNotes = 8;
+  const int centreWait = 12;  // beats parked at the centre before they fly
+  const int flight = 12, orbit = 6;
+  const int toCentre = 6;  // beats from the call to the centre to the formation
   int beat = 0;
   auto at = [&](int b, int kind) { s.chart.push_back({offset + b * s.beatMs, kind}); };
   auto fill = [&](int from, int to) {  // fillers on beats from..to-1
@@ -93,42 +102,41 @@ Stage Stage2() {
   auto run = [&](int from, int count, int kind) {
     for (int i = 0; i < count; ++i) at(from + i, kind);
   };
-  fill(2, 5);           // waiting above the screen
-  at(6, 7);             // drop
-  beat = 11;            // wait 3 s: drop, then lanes
-  run(beat, 8, 2);      // bounce
-  beat += 8 + 4;        // wait 2.4 s back to the lanes
-  run(beat - 1, 8, 3);  // hop
-  beat += 7;            // last hop at beat-1
-  fill(beat + 1, beat + 4);
-  beat += 5;  // 3 s to reach the centre
+  s.chart.push_back({offset - s.beatMs, 7});  // drop, half a beat into the music
+  beat = 5;                                   // 3.6 s: drop, then lanes
+  run(beat, bounceNotes, 2);                  // bounce
+  beat += bounceNotes + 4;                    // wait 2.4 s back to the lanes
+  run(beat - 1, hopNotes, 3);                 // hop
+  beat += hopNotes - 1;                       // last hop at beat-1
+  fill(beat + 1, beat + centreWait - 1);
+  beat += centreWait;
   auto flyAndFormation = [&](bool fromOrbit) {
     at(beat, 7);  // fly (or, after an orbit, straight to the centre)
     if (!fromOrbit) {
-      fill(beat + 1, beat + 12);
-      beat += 12;
+      fill(beat + 1, beat + flight);
+      beat += flight;
       at(beat, 7);  // to the centre
     }
-    beat += 4;  // 2.4 s to get there
+    beat += toCentre;
     at(beat, 4);
     at(beat + 2, 5);
     at(beat + 4, 6);
     beat += 6;
     at(beat, 7);  // orbit
-    fill(beat + 1, beat + 12);
-    beat += 12;
+    fill(beat + 1, beat + orbit);
+    beat += orbit;
   };
   flyAndFormation(false);
-  at(beat, 7);      // lanes
-  beat += 3;        // 1.8 s
-  run(beat, 8, 3);  // hop, the very next notes
-  beat += 7;
-  fill(beat + 1, beat + 4);
-  beat += 5;
+  at(beat, 7);             // lanes
+  beat += 3;               // 1.8 s
+  run(beat, hopNotes, 3);  // hop, the very next notes
+  beat += hopNotes - 1;
+  fill(beat + 1, beat + centreWait - 1);
+  beat += centreWait;
   flyAndFormation(false);
   flyAndFormation(true);
-  at(beat, 7);  // lanes, then rest
-  beat += 5;
+  at(beat, 7);  // lanes, then rest: as short as the end allows, the segments stay where they are
+  beat += 4;
   at(beat, 8);
   s.musicMs = s.chart.back().time + 3000;
   std::sort(s.chart.begin(), s.chart.end(), [](auto& a, auto& b) { return a.time < b.time; });
