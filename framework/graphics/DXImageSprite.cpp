@@ -1,6 +1,7 @@
 // The image sprites and the engine's target surface: everything of the sprite unit that touches
 // pictures and pixels.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "framework/graphics/DXCommon.h"
@@ -30,6 +31,11 @@ DWORD ReadPixel(const BYTE* Row, int X, int BitCount) {
              static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
     }
   }
+}
+
+// A + B kept to the low 32 bits, as the class library's integers do, instead of overflowing.
+int WrapAdd(int A, int B) {
+  return static_cast<int>(static_cast<std::uint32_t>(A) + static_cast<std::uint32_t>(B));
 }
 
 bool Inside(const TRect& R, const TRect& Area) {
@@ -131,7 +137,11 @@ void TImageSprite::SetImage(TPictureCollectionItem* Value) {
   }
 }
 
-int TImageSprite::GetDrawImageIndex() const { return SpriteRound(AnimPos) + AnimStart; }
+int TImageSprite::GetDrawImageIndex() const {
+  // Wraps around the 32-bit range like every other sprite coordinate; an index far out of range
+  // draws nothing.
+  return WrapAdd(SpriteRound(AnimPos), AnimStart);
+}
 
 TRect TImageSprite::GetBoundsRect() {
   int x = SpriteRound(WorldX());
@@ -162,9 +172,11 @@ TRect TImageSprite::GetBoundsRect() {
 TRect TImageSprite::GetDrawRect() {
   TRect r = GetBoundsRect();
   if (FImage == nullptr) return r;
-  const int dx = (Width - FImage->Width()) / 2;
-  const int dy = (Height - FImage->Height()) / 2;
-  return TRect{r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy};
+  const int dx = static_cast<int>((static_cast<std::int64_t>(Width) - FImage->Width()) / 2);
+  const int dy = static_cast<int>((static_cast<std::int64_t>(Height) - FImage->Height()) / 2);
+  // Bounds near the edge of the 32-bit range wrap as they do in SpriteBounds.
+  return TRect{WrapAdd(r.Left, dx), WrapAdd(r.Top, dy), WrapAdd(r.Right, dx),
+               WrapAdd(r.Bottom, dy)};
 }
 
 void TImageSprite::Animate(int MoveCount) {

@@ -118,6 +118,25 @@ TEST(ImageSpriteGeometry, PatternIsCentredInLargerBounds) {
   EXPECT_EQ(s.Width, 0);
 }
 
+// Positions and frame numbers at the edge of the 32-bit range wrap around (run under UBSan, an
+// overflow here would be reported).
+TEST(ImageSpriteGeometry, EdgeOfTheIntegerRangeWraps) {
+  TAreaEngine e;
+  TPictureCollection items(nullptr);
+  auto* item = static_cast<TPictureCollectionItem*>(items.Add());
+  SetPicture(item, 32, 32, [](int, int) { return 0u; });
+  TImageSprite s(&e);
+  s.SetImage(item);
+  s.Width = 64;
+  s.X = 2147483640.0;
+  const TRect r = s.GetDrawRect();
+  EXPECT_EQ(r.Left, static_cast<int>(static_cast<std::uint32_t>(2147483640u + 16u)));
+  EXPECT_EQ(static_cast<std::uint32_t>(r.Right) - static_cast<std::uint32_t>(r.Left), 64u);
+  s.AnimStart = 2147483647;
+  s.AnimPos = 1;
+  EXPECT_EQ(s.GetDrawImageIndex(), static_cast<int>(0x80000000u));
+}
+
 // Masks: pattern 0 is opaque on its left half, pattern 1 on its right half; black is the key.
 DWORD HalfMask(int x, int y) {
   const int px = x % 32;
