@@ -120,8 +120,3 @@ void TForm1::RunModeFrame() {
   // A note passed on the last play frame must not be acted on by the screen that follows.
   if (mode == 3 && GameMode != 3 && Score != nullptr) Score->Passed = false;
 }
-
-void TForm1::ClearAndFlip() {
-  DXDraw1->Surface->Fill(DXDraw1->Surface->MatchColor(BackColor));
-  DXDraw1->Flip();
-}

@@ -64,9 +64,6 @@ class TForm1 : public TDXForm {
   void DrawContinue();
   void DrawCredits();
   void AdvanceCredits();
-
-  // Clears the drawing surface to BackColor and shows it: what a mode without a screen draws.
-  void ClearAndFlip();
 };
 
 // Text of the box that tells the player which chart line could not be read.
