@@ -150,6 +150,7 @@ void TPictureCollectionItem::Restore() {
   if (w == pw && h == ph) {
     TDirectDrawSurface* s = MakeSurface(Bounds(0, 0, static_cast<int>(pw), static_cast<int>(ph)));
     FPatterns.push_back({Bounds(0, 0, static_cast<int>(pw), static_cast<int>(ph)), s});
+    ForgetTextures();
   } else if (w > 0 && h > 0 && a > 0 && c > 0) {
     // A stride of 0 or less (a damaged pattern size or gap) has no grid to cut.
     const std::int64_t rows = (ph + SkipHeight) / c;
@@ -163,6 +164,7 @@ void TPictureCollectionItem::Restore() {
                                s});
         }
       }
+      ForgetTextures();
     } else {
       // Tiles in whole strides, so that no pattern is split between two surfaces.
       const std::int64_t tw = std::min(a * ((a + kTileLimit - 1) / a), a * cols);
@@ -190,9 +192,21 @@ void TPictureCollectionItem::Restore() {
                  FSurfaces[static_cast<std::size_t>(x / tw + (y / th) * tileCols)]});
           }
         }
+        ForgetTextures();
       }
     }
   }
+}
+
+void TPictureCollectionItem::ForgetTextures() {
+  // The accelerator's textures were made from the old surfaces: it makes them again.
+  TCustomDXDraw* display = AcceleratedDisplay();
+  if (display != nullptr && display->D2D != nullptr) display->D2D->ClearTextures();
+}
+
+TD2D* TPictureCollectionItem::Accelerator(TDirectDrawSurface* Dest) const {
+  TCustomDXDraw* display = AcceleratedDisplay();
+  return display != nullptr && Dest == display->Surface ? display->D2D : nullptr;
 }
 
 TCustomDXDraw* TPictureCollectionItem::AcceleratedDisplay() const {
@@ -207,12 +221,17 @@ const TPictureCollectionItemPattern* TPictureCollectionItem::PatternToDraw(int P
   return &FPatterns[PatternIndex];
 }
 
+// On a display asked for 3-D, patterns are drawn by its accelerator, and only on its drawing
+// surface; other destinations get nothing. Elsewhere the surface operation of the same name
+// draws them.
 void TPictureCollectionItem::Draw(TDirectDrawSurface* Dest, int X, int Y, int PatternIndex) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
-  // A display asked for 3-D draws pictures through its accelerator, and only on its drawing
-  // surface; the accelerator of this build draws no pictures.
-  if (AcceleratedDisplay() != nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest))
+      d2d->StretchDraw(this, Bounds(X, Y, Width(), Height()), PatternIndex);
+    return;
+  }
   Dest->Draw(X, Y, p->Rect, p->Surface, Transparent);
 }
 
@@ -220,29 +239,44 @@ void TPictureCollectionItem::StretchDraw(TDirectDrawSurface* Dest, const TRect& 
                                          int PatternIndex) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest)) d2d->StretchDraw(this, DestRect, PatternIndex);
+    return;
+  }
   Dest->StretchDraw(DestRect, p->Rect, p->Surface, Transparent);
 }
 
-// The blended and rotated forms likewise go to the accelerator on a 3-D display.
+// The accelerator takes the alpha as one byte.
 void TPictureCollectionItem::DrawAdd(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawAdd(this, DestRect, PatternIndex, Alpha & 0xFF);
+    return;
+  }
   Dest->DrawAdd(DestRect, p->Rect, p->Surface, Transparent, Alpha);
 }
 
 void TPictureCollectionItem::DrawAlpha(TDirectDrawSurface* Dest, const TRect& DestRect,
                                        int PatternIndex, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawAlpha(this, DestRect, PatternIndex, Alpha & 0xFF);
+    return;
+  }
   Dest->DrawAlpha(DestRect, p->Rect, p->Surface, Transparent, Alpha);
 }
 
 void TPictureCollectionItem::DrawSub(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawSub(this, DestRect, PatternIndex, Alpha & 0xFF);
+    return;
+  }
   Dest->DrawSub(DestRect, p->Rect, p->Surface, Transparent, Alpha);
 }
 
@@ -250,7 +284,12 @@ void TPictureCollectionItem::DrawRotate(TDirectDrawSurface* Dest, int X, int Y, 
                                         int Height, int PatternIndex, double CenterX,
                                         double CenterY, float Angle) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest))
+      d2d->DrawRotate(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle);
+    return;
+  }
   Dest->DrawRotate(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent, Angle);
 }
 
@@ -258,7 +297,13 @@ void TPictureCollectionItem::DrawRotateAdd(TDirectDrawSurface* Dest, int X, int 
                                            int Height, int PatternIndex, double CenterX,
                                            double CenterY, float Angle, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest))
+      d2d->DrawRotateAdd(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                         Alpha & 0xFF);
+    return;
+  }
   Dest->DrawRotateAdd(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
                       Angle, Alpha);
 }
@@ -267,7 +312,13 @@ void TPictureCollectionItem::DrawRotateAlpha(TDirectDrawSurface* Dest, int X, in
                                              int Height, int PatternIndex, double CenterX,
                                              double CenterY, float Angle, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest))
+      d2d->DrawRotateAlpha(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                           Alpha & 0xFF);
+    return;
+  }
   Dest->DrawRotateAlpha(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
                         Angle, Alpha);
 }
@@ -276,7 +327,13 @@ void TPictureCollectionItem::DrawRotateSub(TDirectDrawSurface* Dest, int X, int 
                                            int Height, int PatternIndex, double CenterX,
                                            double CenterY, float Angle, int Alpha) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr || AcceleratedDisplay() != nullptr) return;
+  if (p == nullptr || Dest == nullptr) return;
+  if (AcceleratedDisplay() != nullptr) {
+    if (TD2D* d2d = Accelerator(Dest))
+      d2d->DrawRotateSub(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                         Alpha & 0xFF);
+    return;
+  }
   Dest->DrawRotateSub(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
                       Angle, Alpha);
 }

@@ -95,6 +95,10 @@ class TPictureCollectionItem : public THashCollectionItem {
   TDirectDrawSurface* MakeSurface(const TRect& Rect);
   // The display when drawing goes through its accelerator (do3D in its Options).
   TCustomDXDraw* AcceleratedDisplay() const;
+  // The accelerator that draws on Dest: the display's, when Dest is its drawing surface.
+  TD2D* Accelerator(TDirectDrawSurface* Dest) const;
+  // Empties the accelerator's texture cache after the surfaces were cut again.
+  void ForgetTextures();
   const TPictureCollectionItemPattern* PatternToDraw(int PatternIndex) const;
 
   TPicture* FPicture;

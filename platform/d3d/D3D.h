@@ -5,7 +5,7 @@
 //
 // The machine offers one RGB software device. Tests may replace the device list (hardware
 // devices, the reference rasteriser, devices without some depth) and make device creation fail.
-// Primitive drawing is not built in yet: DrawPrimitive answers DDERR_UNSUPPORTED.
+// DrawPrimitive draws triangles through the rasteriser (Rasterizer.h).
 //
 // As in DDraw.h the records are our own declarations of the fields callers read and write; a
 // dwSize is checked against the 32-bit Windows size, never against sizeof.
@@ -78,24 +78,32 @@ constexpr D3DRENDERSTATETYPE D3DRENDERSTATE_ZENABLE = 7, D3DRENDERSTATE_ZWRITEEN
                              D3DRENDERSTATE_SRCBLEND = 19, D3DRENDERSTATE_DESTBLEND = 20,
                              D3DRENDERSTATE_DITHERENABLE = 26, D3DRENDERSTATE_ALPHABLENDENABLE = 27,
                              D3DRENDERSTATE_COLORKEYENABLE = 41;
+constexpr D3DRENDERSTATETYPE D3DRENDERSTATE_CULLMODE = 22;
+constexpr DWORD D3DCULL_NONE = 1, D3DCULL_CW = 2, D3DCULL_CCW = 3;
 constexpr DWORD kD3DRenderStateCount = 256;  // valid states are 1 .. 255
 
 // Blend factors
 constexpr DWORD D3DBLEND_ZERO = 1, D3DBLEND_ONE = 2, D3DBLEND_SRCCOLOR = 3,
-                D3DBLEND_INVSRCCOLOR = 4, D3DBLEND_SRCALPHA = 5, D3DBLEND_INVSRCALPHA = 6;
+                D3DBLEND_INVSRCCOLOR = 4, D3DBLEND_SRCALPHA = 5, D3DBLEND_INVSRCALPHA = 6,
+                D3DBLEND_DESTALPHA = 7, D3DBLEND_INVDESTALPHA = 8, D3DBLEND_DESTCOLOR = 9,
+                D3DBLEND_INVDESTCOLOR = 10, D3DBLEND_SRCALPHASAT = 11;
 
 // Texture stage states
 using D3DTEXTURESTAGESTATETYPE = DWORD;
 constexpr D3DTEXTURESTAGESTATETYPE D3DTSS_COLOROP = 1, D3DTSS_COLORARG1 = 2, D3DTSS_COLORARG2 = 3,
                                    D3DTSS_ALPHAOP = 4, D3DTSS_ALPHAARG1 = 5, D3DTSS_ALPHAARG2 = 6,
-                                   D3DTSS_TEXCOORDINDEX = 11, D3DTSS_MAGFILTER = 16,
+                                   D3DTSS_TEXCOORDINDEX = 11, D3DTSS_ADDRESSU = 13,
+                                   D3DTSS_ADDRESSV = 14, D3DTSS_MAGFILTER = 16,
                                    D3DTSS_MINFILTER = 17, D3DTSS_MIPFILTER = 18;
 constexpr DWORD kD3DTextureStageCount = 8;
 constexpr DWORD kD3DTextureStageStateCount = 32;  // valid states are 1 .. 31
 
 constexpr DWORD D3DTOP_DISABLE = 1, D3DTOP_SELECTARG1 = 2, D3DTOP_SELECTARG2 = 3,
-                D3DTOP_MODULATE = 4;
+                D3DTOP_MODULATE = 4, D3DTOP_MODULATE2X = 5, D3DTOP_MODULATE4X = 6, D3DTOP_ADD = 7;
 constexpr DWORD D3DTA_DIFFUSE = 0, D3DTA_CURRENT = 1, D3DTA_TEXTURE = 2;
+constexpr DWORD D3DTA_SELECTMASK = 0xF, D3DTA_COMPLEMENT = 0x10, D3DTA_ALPHAREPLICATE = 0x20;
+// Texture addressing; a stage whose mode was never set wraps.
+constexpr DWORD D3DTADDRESS_WRAP = 1, D3DTADDRESS_MIRROR = 2, D3DTADDRESS_CLAMP = 3;
 // Filters: magnification and minification both count point 1, linear 2; mipmapping none 1.
 constexpr DWORD D3DTFG_POINT = 1, D3DTFG_LINEAR = 2;
 constexpr DWORD D3DTFN_POINT = 1, D3DTFN_LINEAR = 2;
@@ -105,6 +113,8 @@ constexpr DWORD D3DTFP_NONE = 1;
 using D3DPRIMITIVETYPE = DWORD;
 constexpr D3DPRIMITIVETYPE D3DPT_POINTLIST = 1, D3DPT_LINELIST = 2, D3DPT_LINESTRIP = 3,
                            D3DPT_TRIANGLELIST = 4, D3DPT_TRIANGLESTRIP = 5, D3DPT_TRIANGLEFAN = 6;
+constexpr DWORD D3DFVF_POSITION_MASK = 0x00E, D3DFVF_NORMAL = 0x010, D3DFVF_RESERVED1 = 0x020,
+                D3DFVF_TEXCOUNT_MASK = 0xF00, D3DFVF_TEXCOUNT_SHIFT = 8;
 constexpr DWORD D3DFVF_XYZRHW = 0x004, D3DFVF_DIFFUSE = 0x040, D3DFVF_SPECULAR = 0x080,
                 D3DFVF_TEX1 = 0x100;
 constexpr DWORD D3DDP_WAIT = 0x1;
@@ -140,6 +150,15 @@ struct D3DPRIMCAPS {
   DWORD dwStippleWidth = 0;
   DWORD dwStippleHeight = 0;
 };
+
+// A vertex already in pixel coordinates, as drawn with D3DFVF_XYZRHW | D3DFVF_DIFFUSE |
+// D3DFVF_SPECULAR | D3DFVF_TEX1 (32 bytes).
+struct D3DTLVERTEX {
+  D3DVALUE sx = 0, sy = 0, sz = 0, rhw = 0;
+  D3DCOLOR color = 0, specular = 0;
+  D3DVALUE tu = 0, tv = 0;
+};
+static_assert(sizeof(D3DTLVERTEX) == 32);
 
 // The device description of versions 1 to 3 (dwSize 252): one for the hardware and one for the
 // emulation layer.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/d3d/D3DObjects.h"
+#include "platform/d3d/Rasterizer.h"
 
 namespace d3d {
 
@@ -179,8 +180,9 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD vertexFormat, const v
   if (!vertices || vertexCount == 0) return DDERR_INVALIDPARAMS;
   if (!(vertexFormat & D3DFVF_XYZRHW)) return D3DERR_INVALIDVERTEXTYPE;
   if (!RenderTarget || RenderTarget->IsLostNow()) return DDERR_SURFACELOST;
-  // The rasteriser is not built in yet: nothing is drawn, and the caller is told so.
-  return DDERR_UNSUPPORTED;
+  if (RenderTarget->IsLocked()) return DDERR_SURFACEBUSY;
+  return Rasterize(*RenderTarget, {&RenderStates, &StageStates[0], Textures[0]}, type, vertexFormat,
+                   vertices, vertexCount);
 }
 
 // --- Facets -----------------------------------------------------------------------------------

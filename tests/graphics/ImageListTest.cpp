@@ -306,19 +306,29 @@ TEST_F(ImageListTest, StoredListKeepsItsColourTableAndItems) {
 
 namespace {
 
-// A display asked for 3-D sends pictures to its accelerator, which draws none here, whatever the
-// display achieved.
+// A display asked for 3-D sends pictures to its accelerator, which draws them on the display's
+// drawing surface and nowhere else.
 TEST_F(ImageListTest, ThreeDDisplayDrawsThroughItsAcceleratorOnly) {
   auto* a = Add("A", 16, 16, 0, 0, [](int, int) { return 0x00FF00u; });
   dx->Finalize();
-  dx->SetOptions(dx->Options() + TDXDrawOptions{do3D});
+  dx->SetOptions(dx->Options() + TDXDrawOptions{do3D, doDirectX7Mode, doHardware});
   dx->Initialize();
   ASSERT_EQ(a->PatternCount(), 1);
   const DWORD background = dx->Surface->MatchColor(0x00404040);
+  const DWORD green = dx->Surface->MatchColor(0x0000FF00);
   dx->Surface->Fill(background);
   a->Draw(dx->Surface, 0, 0, 0);
+  EXPECT_EQ(Pixel(4, 4), green);
+  EXPECT_EQ(Pixel(20, 20), background);
   a->StretchDraw(dx->Surface, TRect{0, 0, 32, 32}, 0);
-  EXPECT_EQ(Pixel(4, 4), background);
+  EXPECT_EQ(Pixel(20, 20), green);
+  EXPECT_EQ(Pixel(32, 32), background);
+
+  TDirectDrawSurface other(dx->DDraw);
+  other.SetSize(8, 8);
+  other.Fill(0);
+  a->Draw(&other, 0, 0, 0);
+  EXPECT_EQ(other.Pixels(4, 4), 0u);
 }
 
 }  // namespace

@@ -335,13 +335,12 @@ TEST_F(D3DTest, CapabilityRecordsOfTheOlderVersionsAreChecked) {
   EXPECT_EQ(d7.deviceGUID, IID_IDirect3DRGBDevice);
 }
 
-TEST_F(D3DTest, PrimitivesAreNotDrawnYetAndSaySo) {
+TEST_F(D3DTest, PrimitivesWithBadArgumentsAreRefused) {
   Surf7 target = Target();
   auto dev = Create(IID_IDirect3DRGBDevice, target.Get());
   float vertices[4 * 8] = {};
   const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, vertices, 4, D3DDP_WAIT),
-            DDERR_UNSUPPORTED);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, vertices, 4, D3DDP_WAIT), D3D_OK);
   EXPECT_EQ(dev->DrawPrimitive(99, fvf, vertices, 4, 0), D3DERR_INVALIDPRIMITIVETYPE);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, fvf, nullptr, 4, 0), DDERR_INVALIDPARAMS);
 }
