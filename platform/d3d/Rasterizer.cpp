@@ -75,9 +75,9 @@ DWORD ReadRaw(const std::uint8_t* row, int x, int bitCount) {
       return static_cast<DWORD>(p[0] | (p[1] << 8) | (p[2] << 16));
     }
     case 32: {
-      const std::uint8_t* p = row + x * 4;
-      return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) |
-             (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24);
+      std::uint32_t v;
+      std::memcpy(&v, row + x * 4, 4);  // pixels are little-endian, as is the machine
+      return v;
     }
     default:
       return 0;
@@ -85,12 +85,17 @@ DWORD ReadRaw(const std::uint8_t* row, int x, int bitCount) {
 }
 
 void WriteRaw(std::uint8_t* row, int x, int bitCount, DWORD value) {
+  if (bitCount == 32) {
+    std::memcpy(row + x * 4, &value, 4);
+    return;
+  }
   const int bytes = bitCount / 8;
   std::uint8_t* p = row + x * bytes;
   for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 int Address(int i, int size, DWORD mode) {
+  if (i >= 0 && i < size) return i;
   switch (mode) {
     case D3DTADDRESS_CLAMP:
       return std::clamp(i, 0, size - 1);
@@ -298,6 +303,7 @@ class TriangleRasterizer {
     const Vertex* v1 = area > 0 ? &b : &c;
     const Vertex* v2 = area > 0 ? &c : &b;
     const double twiceArea = std::abs(area);
+    const double inverseArea = 1 / twiceArea;
 
     const double minX = std::min({v0->X, v1->X, v2->X}), maxX = std::max({v0->X, v1->X, v2->X});
     const double minY = std::min({v0->Y, v1->Y, v2->Y}), maxY = std::max({v0->Y, v1->Y, v2->Y});
@@ -344,7 +350,7 @@ class TriangleRasterizer {
           }
         }
         if (!inside) continue;
-        double l0 = w[0] / twiceArea, l1 = w[1] / twiceArea, l2 = w[2] / twiceArea;
+        const double l0 = w[0] * inverseArea, l1 = w[1] * inverseArea, l2 = w[2] * inverseArea;
         Colour diffuse = flatDiffuse;
         if (!flat) {
           diffuse.A = static_cast<int>(l0 * d[0].A + l1 * d[1].A + l2 * d[2].A + 0.5);
