@@ -224,118 +224,124 @@ const TPictureCollectionItemPattern* TPictureCollectionItem::PatternToDraw(int P
 // On a display asked for 3-D, patterns are drawn by its accelerator, and only on its drawing
 // surface; other destinations get nothing. Elsewhere the surface operation of the same name
 // draws them.
-void TPictureCollectionItem::Draw(TDirectDrawSurface* Dest, int X, int Y, int PatternIndex) {
+template <class ViaAccelerator, class ViaSurface>
+void TPictureCollectionItem::Route(TDirectDrawSurface* Dest, int PatternIndex,
+                                   ViaAccelerator viaAccelerator, ViaSurface viaSurface) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
   if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest))
-      d2d->StretchDraw(this, Bounds(X, Y, Width(), Height()), PatternIndex);
+    if (TD2D* d2d = Accelerator(Dest)) viaAccelerator(d2d);
     return;
   }
-  Dest->Draw(X, Y, p->Rect, p->Surface, Transparent);
+  viaSurface(*p);
+}
+
+void TPictureCollectionItem::Draw(TDirectDrawSurface* Dest, int X, int Y, int PatternIndex) {
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) { d2d->StretchDraw(this, Bounds(X, Y, Width(), Height()), PatternIndex); },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->Draw(X, Y, p.Rect, p.Surface, Transparent);
+      });
 }
 
 void TPictureCollectionItem::StretchDraw(TDirectDrawSurface* Dest, const TRect& DestRect,
                                          int PatternIndex) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest)) d2d->StretchDraw(this, DestRect, PatternIndex);
-    return;
-  }
-  Dest->StretchDraw(DestRect, p->Rect, p->Surface, Transparent);
+  Route(
+      Dest, PatternIndex, [&](TD2D* d2d) { d2d->StretchDraw(this, DestRect, PatternIndex); },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->StretchDraw(DestRect, p.Rect, p.Surface, Transparent);
+      });
 }
 
 // The accelerator takes the alpha as one byte.
 void TPictureCollectionItem::DrawAdd(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawAdd(this, DestRect, PatternIndex, Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawAdd(DestRect, p->Rect, p->Surface, Transparent, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) { d2d->DrawAdd(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawAdd(DestRect, p.Rect, p.Surface, Transparent, Alpha);
+      });
 }
 
 void TPictureCollectionItem::DrawAlpha(TDirectDrawSurface* Dest, const TRect& DestRect,
                                        int PatternIndex, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawAlpha(this, DestRect, PatternIndex, Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawAlpha(DestRect, p->Rect, p->Surface, Transparent, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) { d2d->DrawAlpha(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawAlpha(DestRect, p.Rect, p.Surface, Transparent, Alpha);
+      });
 }
 
 void TPictureCollectionItem::DrawSub(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest)) d2d->DrawSub(this, DestRect, PatternIndex, Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawSub(DestRect, p->Rect, p->Surface, Transparent, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) { d2d->DrawSub(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawSub(DestRect, p.Rect, p.Surface, Transparent, Alpha);
+      });
 }
 
 void TPictureCollectionItem::DrawRotate(TDirectDrawSurface* Dest, int X, int Y, int Width,
                                         int Height, int PatternIndex, double CenterX,
                                         double CenterY, float Angle) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest))
-      d2d->DrawRotate(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle);
-    return;
-  }
-  Dest->DrawRotate(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent, Angle);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) {
+        d2d->DrawRotate(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle);
+      },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawRotate(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
+                         Angle);
+      });
 }
 
 void TPictureCollectionItem::DrawRotateAdd(TDirectDrawSurface* Dest, int X, int Y, int Width,
                                            int Height, int PatternIndex, double CenterX,
                                            double CenterY, float Angle, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest))
-      d2d->DrawRotateAdd(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                         Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawRotateAdd(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
-                      Angle, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) {
+        d2d->DrawRotateAdd(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                           Alpha & 0xFF);
+      },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawRotateAdd(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
+                            Angle, Alpha);
+      });
 }
 
 void TPictureCollectionItem::DrawRotateAlpha(TDirectDrawSurface* Dest, int X, int Y, int Width,
                                              int Height, int PatternIndex, double CenterX,
                                              double CenterY, float Angle, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest))
-      d2d->DrawRotateAlpha(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                           Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawRotateAlpha(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
-                        Angle, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) {
+        d2d->DrawRotateAlpha(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                             Alpha & 0xFF);
+      },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawRotateAlpha(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
+                              Angle, Alpha);
+      });
 }
 
 void TPictureCollectionItem::DrawRotateSub(TDirectDrawSurface* Dest, int X, int Y, int Width,
                                            int Height, int PatternIndex, double CenterX,
                                            double CenterY, float Angle, int Alpha) {
-  const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
-  if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
-    if (TD2D* d2d = Accelerator(Dest))
-      d2d->DrawRotateSub(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                         Alpha & 0xFF);
-    return;
-  }
-  Dest->DrawRotateSub(X, Y, Width, Height, p->Rect, p->Surface, CenterX, CenterY, Transparent,
-                      Angle, Alpha);
+  Route(
+      Dest, PatternIndex,
+      [&](TD2D* d2d) {
+        d2d->DrawRotateSub(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
+                           Alpha & 0xFF);
+      },
+      [&](const TPictureCollectionItemPattern& p) {
+        Dest->DrawRotateSub(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
+                            Angle, Alpha);
+      });
 }
 
 // ---------------------------------------------------------------------------------------------
