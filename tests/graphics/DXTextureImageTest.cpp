@@ -493,14 +493,14 @@ TEST(TextureBitmap, EmptyShortAndForeignFiles) {
 
   const std::string invalid = "EDXTextureImageError: DIB is invalid";
   EXPECT_EQ(ErrorOf([&] { LoadDIB({'B', 'M', 0, 0}, image); }), invalid);
-  std::vector<BYTE> file = Bytes::BitmapFile(Bytes().Info(1, 1, 24).Zeros(4)).Data;
+  std::vector<BYTE> file = Bytes::File(Bytes().Info(1, 1, 24).Zeros(4)).Data;
   file[1] = 'A';
   EXPECT_EQ(ErrorOf([&] { LoadDIB(file, image); }), invalid);
-  file = Bytes::BitmapFile(Bytes().U32(64).Zeros(60)).Data;  // header of another size
+  file = Bytes::File(Bytes().U32(64).Zeros(60)).Data;  // header of another size
   EXPECT_EQ(ErrorOf([&] { LoadDIB(file, image); }), invalid);
-  file = Bytes::BitmapFile(Bytes().U16(40)).Data;  // header size cut short
+  file = Bytes::File(Bytes().U16(40)).Data;  // header size cut short
   EXPECT_EQ(ErrorOf([&] { LoadDIB(file, image); }), invalid);
-  file = Bytes::BitmapFile(Bytes().U32(40).Zeros(10)).Data;  // header body cut short
+  file = Bytes::File(Bytes().U32(40).Zeros(10)).Data;  // header body cut short
   EXPECT_THROW(LoadDIB(file, image), EReadError);
 }
 
@@ -510,7 +510,7 @@ TEST(TextureBitmap, TwoColoursWidthNineHighBitFirst) {
   body.Raw({0x80, 0x00, 0, 0});  // bottom row: pixel 0 set
   body.Raw({0x00, 0x80, 0, 0});  // top row: pixel 8 set
   TDXTextureImage image;
-  LoadDIB(Bytes::BitmapFile(body).Data, image);
+  LoadDIB(Bytes::File(body).Data, image);
   EXPECT_EQ(image.ImageKind, ikPalette);
   EXPECT_EQ(image.WidthBytes, 4);
   EXPECT_TRUE(image.HighBitFirst);
@@ -529,7 +529,7 @@ TEST(TextureBitmap, RowOrderAndDefaultMasks) {
   Bytes up;
   up.Info(1, 2, 24).Raw({1, 2, 3, 0}).Raw({4, 5, 6, 0});
   TDXTextureImage image;
-  LoadDIB(Bytes::BitmapFile(up).Data, image);
+  LoadDIB(Bytes::File(up).Data, image);
   EXPECT_EQ(image.ImageKind, ikRGB);
   EXPECT_FALSE(image.HighBitFirst);
   EXPECT_EQ(image.Pixels(0, 0), 0x060504u);
@@ -540,21 +540,21 @@ TEST(TextureBitmap, RowOrderAndDefaultMasks) {
   // Top-down (negative height).
   Bytes down;
   down.Info(1, -2, 24).Raw({1, 2, 3, 0}).Raw({4, 5, 6, 0});
-  LoadDIB(Bytes::BitmapFile(down).Data, image);
+  LoadDIB(Bytes::File(down).Data, image);
   EXPECT_EQ(image.Height, 2);
   EXPECT_EQ(image.Pixels(0, 0), 0x030201u);
 
   // 16 bits: 5-5-5 with a 1-bit alpha on top.
   Bytes x555;
   x555.Info(1, 1, 16).U16(0xFFFF).U16(0);
-  LoadDIB(Bytes::BitmapFile(x555).Data, image);
+  LoadDIB(Bytes::File(x555).Data, image);
   EXPECT_EQ(image.RedChannel.Mask, 0x7C00u);
   EXPECT_EQ(image.AlphaChannel.Mask, 0x8000u);
 
   // 32 bits: 8-bit alpha in the top byte.
   Bytes argb;
   argb.Info(1, 1, 32).U32(0x80102030);
-  LoadDIB(Bytes::BitmapFile(argb).Data, image);
+  LoadDIB(Bytes::File(argb).Data, image);
   EXPECT_EQ(image.AlphaChannel.Mask, 0xFF000000u);
   EXPECT_EQ(DecodeChannel(image.AlphaChannel, image.Pixels(0, 0)), 0x80u);
 
@@ -562,7 +562,7 @@ TEST(TextureBitmap, RowOrderAndDefaultMasks) {
   Bytes r565;
   r565.Info(1, 1, 16, 3).U32(0xF800).U32(0x7E0).U32(0x1F).U16(0x07E0).U16(0);
   TDXTextureImage fresh;
-  LoadDIB(Bytes::BitmapFile(r565).Data, fresh);
+  LoadDIB(Bytes::File(r565).Data, fresh);
   EXPECT_EQ(fresh.GreenChannel.BitCount, 6);
   EXPECT_EQ(fresh.AlphaChannel.Mask, 0u);
   EXPECT_EQ(DecodeChannel(fresh.GreenChannel, fresh.Pixels(0, 0)), 255u);
@@ -573,14 +573,14 @@ TEST(TextureBitmap, CoreHeaderAndColourTableCount) {
   core.U32(12).U16(2).U16(1).U16(1).U16(8);
   core.Raw({10, 20, 30, 40, 50, 60});  // 3-byte entries; 256 expected, the file ends early
   TDXTextureImage image;
-  EXPECT_THROW(LoadDIB(Bytes::BitmapFile(core).Data, image), EReadError);
+  EXPECT_THROW(LoadDIB(Bytes::File(core).Data, image), EReadError);
   EXPECT_EQ(image.Width, 2);  // the header was taken
 
   Bytes full;
   full.U32(12).U16(2).U16(1).U16(1).U16(4);
   for (int i = 0; i < 16; ++i) full.Raw({static_cast<unsigned>(i), 0, 0xAA});
   full.Raw({0x21, 0, 0, 0});
-  LoadDIB(Bytes::BitmapFile(full).Data, image);
+  LoadDIB(Bytes::File(full).Data, image);
   EXPECT_EQ(image.Palette[15].peBlue, 15);
   EXPECT_EQ(image.Palette[15].peRed, 0xAA);
   EXPECT_EQ(image.Pixels(0, 0), 2u);
@@ -591,7 +591,7 @@ TEST(TextureBitmap, CoreHeaderAndColourTableCount) {
   many.Info(1, 1, 8, 0, 0, 1000);
   for (int i = 0; i < 256; ++i) many.U32(static_cast<std::uint32_t>(i));
   many.Raw({255, 0, 0, 0});
-  LoadDIB(Bytes::BitmapFile(many).Data, image);
+  LoadDIB(Bytes::File(many).Data, image);
   EXPECT_EQ(image.Pixels(0, 0), 255u);
   EXPECT_EQ(image.Palette[255].peBlue, 255);
 }
@@ -601,7 +601,7 @@ TEST(TextureBitmap, RunLengthEncodedPictures) {
   Bytes rle8;
   rle8.Info(3, 1, 8, 1, 6, 1).U32(0).Raw({3, 0x41, 0, 0, 0, 1});
   TDXTextureImage image;
-  LoadDIB(Bytes::BitmapFile(rle8).Data, image);
+  LoadDIB(Bytes::File(rle8).Data, image);
   EXPECT_EQ(image.Pixels(0, 0), 0x41u);
   EXPECT_EQ(image.Pixels(2, 0), 0x41u);
 
@@ -616,7 +616,7 @@ TEST(TextureBitmap, RunLengthEncodedPictures) {
   rle4.Info(5, 2, 4, 2, static_cast<std::uint32_t>(codes.size()), 16);
   for (int i = 0; i < 16; ++i) rle4.U32(0);
   for (unsigned c : codes) rle4.U8(c);
-  LoadDIB(Bytes::BitmapFile(rle4).Data, image);
+  LoadDIB(Bytes::File(rle4).Data, image);
   const std::vector<DWORD> bottom = {1, 2, 3, 4, 5}, top = {9, 0xA, 0, 7, 8};
   for (int x = 0; x < 5; ++x) {
     EXPECT_EQ(image.Pixels(x, 1), bottom[x]) << x;  // line 0 is the bottom row
@@ -632,7 +632,7 @@ TEST(TextureBitmap, RunLengthCodesPastTheRowsAreDropped) {
   rle8.Info(4, 2, 8, 1, static_cast<std::uint32_t>(codes.size()), 1).U32(0);
   for (unsigned c : codes) rle8.U8(c);
   TDXTextureImage image;
-  LoadDIB(Bytes::BitmapFile(rle8).Data, image);
+  LoadDIB(Bytes::File(rle8).Data, image);
   EXPECT_EQ(image.Pixels(0, 1), 7u);
   EXPECT_EQ(image.Pixels(3, 1), 7u);
   EXPECT_EQ(image.Pixels(0, 0), 0u);
@@ -645,40 +645,40 @@ TEST(TextureBitmap, BrokenFieldsAreInvalid) {
   // Compression 4 is refused once the header and colour table are in.
   Bytes jpeg;
   jpeg.Info(2, 2, 8, 4, 0, 2).U32(0x00112233).U32(0);
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(jpeg).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(jpeg).Data, image); }), invalid);
   EXPECT_EQ(image.Width, 2);
   EXPECT_EQ(image.Palette[0].peRed, 0x11);
 
   Bytes negative;
   negative.Info(-4, 1, 8);
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(negative).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(negative).Data, image); }), invalid);
   Bytes odd;
   odd.Info(4, 1, 7);
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(odd).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(odd).Data, image); }), invalid);
   Bytes huge;
   huge.Info(0x7FFFFFFF, 0x7FFFFFFF, 32);
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(huge).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(huge).Data, image); }), invalid);
   Bytes lowest;
   lowest.Info(1, static_cast<std::int32_t>(0x80000000u), 8);
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(lowest).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(lowest).Data, image); }), invalid);
   // Run-length data of a bit count it cannot describe.
   Bytes mismatch;
   mismatch.Info(4, 1, 4, 1, 2).Zeros(64).Raw({0, 1});
-  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::BitmapFile(mismatch).Data, image); }), invalid);
+  EXPECT_EQ(ErrorOf([&] { LoadDIB(Bytes::File(mismatch).Data, image); }), invalid);
   // An image size beyond the file is a short stream, not a large buffer.
   Bytes lying;
   lying.Info(4, 1, 8, 1, 0xFFFFFFF0u, 1).U32(0).Raw({0, 1});
-  EXPECT_THROW(LoadDIB(Bytes::BitmapFile(lying).Data, image), EReadError);
+  EXPECT_THROW(LoadDIB(Bytes::File(lying).Data, image), EReadError);
   // A picture without columns reads no rows, however many it claims.
   Bytes empty;
   empty.Info(0, 1 << 25, 24);
-  LoadDIB(Bytes::BitmapFile(empty).Data, image);
+  LoadDIB(Bytes::File(empty).Data, image);
   EXPECT_EQ(image.Height, 1 << 25);
   EXPECT_EQ(image.ImageSize, 0);
   // Rows cut short.
   Bytes cut;
   cut.Info(2, 2, 24).Zeros(10);
-  EXPECT_THROW(LoadDIB(Bytes::BitmapFile(cut).Data, image), EReadError);
+  EXPECT_THROW(LoadDIB(Bytes::File(cut).Data, image), EReadError);
 }
 
 }  // namespace
