@@ -503,6 +503,41 @@ TEST_F(DXDrawTest, DisplayModeRulesForBitCounts) {
   EXPECT_EQ(d->Display()->BitCount(), 16);
 }
 
+// With FixedRatio a larger mode of the wanted shape beats a nearer one of another shape;
+// without it the first size that holds the picture wins.
+TEST_F(DXDrawTest, NearestDisplayModeKeepsTheShapeWhenAsked) {
+  ddraw::SetDisplayModes({{1280, 1024, 16}, {1024, 768, 16}, {1024, 640, 16}, {1280, 960, 16}});
+  TDXDraw* d = MakeDisplay(64, 64);
+  d->SetOptions({doFullScreen, doCenter});
+  d->Display()->FixedSize = false;
+  d->Display()->SetWidth(800);
+  d->Display()->SetHeight(600);
+  d->Display()->SetBitCount(16);
+  d->Initialize();
+  EXPECT_EQ(d->Display()->Width(), 1024);
+  EXPECT_EQ(d->Display()->Height(), 768);
+  ASSERT_EQ(d->Display()->Count(), 4);
+  EXPECT_EQ(d->Display()->Modes(0)->Height(), 640);  // sorted by width, then height
+  EXPECT_EQ(d->Display()->Modes(3)->Height(), 1024);
+  d->Finalize();
+
+  d->Display()->SetWidth(800);
+  d->Display()->SetHeight(600);
+  d->Display()->FixedRatio = false;
+  d->Initialize();
+  EXPECT_EQ(d->Display()->Width(), 1024);
+  EXPECT_EQ(d->Display()->Height(), 640);
+  d->Finalize();
+
+  // No mode of the shape at all: the ratio search gives way to the plain one.
+  d->Display()->SetWidth(1000);
+  d->Display()->SetHeight(700);
+  d->Display()->FixedRatio = true;
+  d->Initialize();
+  EXPECT_EQ(d->Display()->Width(), 1024);
+  EXPECT_EQ(d->Display()->Height(), 768);
+}
+
 TEST_F(DXDrawTest, FlipDriverPageFlipsTheBackBuffer) {
   TDXDraw* d = MakeDisplay(64, 64);
   d->SetOptions({doFullScreen, doFlip});
