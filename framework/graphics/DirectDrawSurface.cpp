@@ -659,7 +659,12 @@ void TDirectDrawSurface::Assign(TPersistent* Source) {
   } else if (auto* graphic = dynamic_cast<TGraphic*>(Source)) {
     LoadFromGraphic(graphic);
   } else if (auto* picture = dynamic_cast<TPicture*>(Source)) {
-    LoadFromGraphic(picture->Graphic());
+    // An empty picture holds nothing to load: the surface becomes empty, as with none.
+    if (picture->Graphic()) {
+      LoadFromGraphic(picture->Graphic());
+    } else {
+      SetIDDSurface(nullptr);
+    }
   } else if (auto* surface = dynamic_cast<TDirectDrawSurface*>(Source)) {
     if (surface->IDDSurface()) {
       IDirectDrawSurface* made = nullptr;

@@ -395,6 +395,19 @@ TEST_F(SurfaceTest, AssignDuplicatesAndCopiesIntoABitmap) {
   EXPECT_TRUE(s->Fill(0));
   TDirectDrawPalette pal(DD);
   EXPECT_THROW(dup.Assign(&pal), EConvertError);
+  // A picture loads its graphic; an empty one leaves the surface empty.
+  TPicture picture;
+  TDIB red;
+  red.SetSize(3, 2, 24);
+  red.Canvas()->Brush()->SetColor(clRed);
+  red.Canvas()->FillRect(Rect(0, 0, 3, 2));
+  picture.SetGraphic(&red);
+  dup.Assign(&picture);
+  ASSERT_EQ(dup.Width(), 3);
+  EXPECT_EQ(dup.Pixels(2, 1), 0xFF0000u);
+  TPicture empty;
+  EXPECT_NO_THROW(dup.Assign(&empty));
+  EXPECT_EQ(dup.IDDSurface(), nullptr);
 }
 
 TEST_F(SurfaceTest, AttachingTheSameInterfaceKeepsTheState) {
