@@ -186,6 +186,38 @@ TEST(DIBFiles, RoundTripsAtEveryDepth) {
   }
 }
 
+// Pixels land in the bytes where other programs reading the file look for them: the first
+// pixel in the most significant bit or nibble, words and double words little-endian, 24-bit
+// values with their lowest byte last.
+TEST(DIBFiles, PixelsMatchTheStoredBytes) {
+  struct Case {
+    int bits;
+    DWORD value;
+    int x;
+    std::vector<BYTE> bytes;  // the top row's first bytes after writing `value` at x
+  };
+  const Case cases[] = {{1, 1, 0, {0x80}},
+                        {1, 1, 9, {0x00, 0x40}},
+                        {4, 0xC, 0, {0xC0}},
+                        {4, 0x5, 3, {0x00, 0x05}},
+                        {8, 0xAB, 1, {0x00, 0xAB}},
+                        {16, 0x1234, 1, {0, 0, 0x34, 0x12}},
+                        {24, 0x010203, 1, {0, 0, 0, 0x01, 0x02, 0x03}},
+                        {32, 0x11223344, 0, {0x44, 0x33, 0x22, 0x11}}};
+  for (const Case& c : cases) {
+    TDIB dib;
+    if (c.bits == 16) dib.PixelFormat = MakeDIBPixelFormat(5, 6, 5);
+    dib.SetSize(16, 2, c.bits);
+    dib.SetPixels(c.x, 0, c.value);
+    EXPECT_EQ(dib.Pixels(c.x, 0), c.value) << c.bits;
+    const BYTE* top = dib.TopPBits();
+    for (std::size_t i = 0; i < c.bytes.size(); ++i)
+      EXPECT_EQ(top[i], c.bytes[i]) << c.bits << " bits, byte " << i;
+    // The top row is the last one stored.
+    EXPECT_EQ(top, dib.PBits() + dib.WidthBytes());
+  }
+}
+
 TEST(DIBFiles, TopDownFilesGiveTheSameImage) {
   // A 2 x 3 24-bit picture: rows of 8 bytes.
   const std::vector<std::vector<unsigned>> rowsTopFirst = {
@@ -376,6 +408,20 @@ TEST(DIBRunLength, Rle4NibblesAndOddRuns) {
   EXPECT_EQ(dib->Pixels(1, 0), 2u);
   EXPECT_EQ(dib->Pixels(2, 0), 3u);
   EXPECT_EQ(dib->Pixels(3, 0), 0u);
+}
+
+// A run begins with the high nibble of its value whatever the parity of x; the pixel's own
+// place in the row decides which nibble of the stored byte it lands in.
+TEST(DIBRunLength, Rle4RunFromAnOddPixel) {
+  Bytes body;
+  body.Info(6, 1, 4, 2, 8).Zeros(64).Raw({0, 2, 1, 0, 3, 0xAB, 0, 1});
+  auto dib = ReadBody(body);
+  const DWORD row[] = {0, 0xA, 0xB, 0xA, 0, 0};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(dib->Pixels(x, 0), row[x]) << x;
+  const BYTE* bits = dib->TopPBits();
+  EXPECT_EQ(bits[0], 0x0A);
+  EXPECT_EQ(bits[1], 0xBA);
+  EXPECT_EQ(bits[2], 0x00);
 }
 
 TEST(DIBRunLength, OverrunsAreClippedAndDecodingEndsAtTheData) {
