@@ -84,6 +84,13 @@ void Add(Mono& to, const Mono& from, double gain) {
     to[i] += static_cast<float>(gain * from[i]);
 }
 
+// A short noise click laid over a drum's body: the stick on the head, so low drums cut through.
+void AddClick(Mono& out, int rate, double seconds, std::uint32_t seed, double decay, double gain) {
+  Mono click = Make(rate, seconds);
+  NoiseBurst(click, rate, seed, decay, gain);
+  Add(out, click, 1.0);
+}
+
 void Normalise(Mono& x) {
   float peak = 0;
   for (float s : x) peak = std::max(peak, std::fabs(s));
@@ -104,20 +111,12 @@ Mono Render(Voice v, int rate) {
     case Voice::Kick:
       out = Make(rate, 0.45);
       Sweep(out, rate, 160, 48, 0.035, 0.16, 1.0);
-      {
-        Mono click = Make(rate, 0.01);
-        NoiseBurst(click, rate, 11, 0.0015, 0.6);
-        Add(out, click, 1.0);
-      }
+      AddClick(out, rate, 0.01, 11, 0.0015, 0.6);
       break;
     case Voice::DeepBass:
       out = Make(rate, 0.7);
       Sweep(out, rate, 120, 38, 0.06, 0.3, 1.0);
-      {
-        Mono click = Make(rate, 0.01);
-        NoiseBurst(click, rate, 12, 0.002, 0.5);
-        Add(out, click, 1.0);
-      }
+      AddClick(out, rate, 0.01, 12, 0.002, 0.5);
       break;
     case Voice::Snare: {
       out = Make(rate, 0.35);
@@ -131,12 +130,7 @@ Mono Render(Voice v, int rate) {
     case Voice::Tom:
       out = Make(rate, 0.6);
       Sweep(out, rate, 200, 95, 0.08, 0.22, 1.0);
-      {
-        // A stick's click on the head: without it the low body would not cut through.
-        Mono click = Make(rate, 0.012);
-        NoiseBurst(click, rate, 31, 0.003, 0.8);
-        Add(out, click, 1.0);
-      }
+      AddClick(out, rate, 0.012, 31, 0.003, 0.8);
       break;
     case Voice::HiHat: {
       out = Make(rate, 0.15);
