@@ -241,18 +241,17 @@ void HeadlessBackend::MoveMouse(WindowId window, int x, int y) {
 }
 
 void HeadlessBackend::PressMouse(WindowId window, int button) {
-  Event e;
-  e.type = EventType::MouseDown;
-  e.window = Target(window);
-  e.button = button;
-  e.x = mouse_.x;
-  e.y = mouse_.y;
-  PushEvent(e);
+  PushMouseButton(EventType::MouseDown, window, button);
 }
 
 void HeadlessBackend::ReleaseMouse(WindowId window, int button) {
+  PushMouseButton(EventType::MouseUp, window, button);
+}
+
+// A button changes where the pointer last moved to.
+void HeadlessBackend::PushMouseButton(EventType type, WindowId window, int button) {
   Event e;
-  e.type = EventType::MouseUp;
+  e.type = type;
   e.window = Target(window);
   e.button = button;
   e.x = mouse_.x;

@@ -146,6 +146,7 @@ class HeadlessBackend : public Backend {
   std::shared_ptr<AudioDevice> OpenAudio(AudioRenderFn render) override;
 
  private:
+  void PushMouseButton(EventType type, WindowId window, int button);
   struct Window {
     WindowInfo info;
     Frame frame;
