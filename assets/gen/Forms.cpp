@@ -92,6 +92,13 @@ std::vector<std::uint8_t> PictureData(const Image8& image) {
   return v;
 }
 
+// The peak of every stored sound of both programs (about -10.5 dBFS). They sound over the
+// stage music and over each other: every note burst and every passing note starts one more copy
+// of a sound while the earlier ones still ring, and the hero's end sounds over the music too.
+// Summed with the music at its own level (see Music.cpp), a stack of them stays inside the
+// 16-bit range, and a single one stays well above the music.
+constexpr double kSoundPeak = 0.3;
+
 struct StoredSound {
   std::string name;
   Voice voice;
@@ -118,7 +125,8 @@ void WaveList(FormText& f, const std::vector<StoredSound>& sounds) {
     f.Str("Name", s.name);
     f.Prop("Looped", "False");
     f.Prop("MaxPlayingCount", 0);
-    f.Binary("Wave.WAVE", WaveFile(Fit(Render(s.voice, s.rate), s.samples), s.rate, s.formatSize));
+    f.Binary("Wave.WAVE", WaveFile(Fit(WithPeak(Render(s.voice, s.rate), kSoundPeak), s.samples),
+                                   s.rate, s.formatSize));
     f.EndItem();
   }
   f.EndCollection();

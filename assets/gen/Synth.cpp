@@ -233,6 +233,14 @@ Mono Render(Voice v, int rate) {
   return out;
 }
 
+Mono WithPeak(Mono m, double peak) {
+  float largest = 0;
+  for (float s : m) largest = std::max(largest, std::fabs(s));
+  if (largest > 0)
+    for (float& s : m) s = static_cast<float>(s * (peak / largest));
+  return m;
+}
+
 std::vector<std::uint8_t> WaveFile(const Mono& samples, int rate, int formatSize) {
   std::vector<std::uint8_t> v;
   auto put16 = [&v](std::uint32_t x) {

@@ -27,6 +27,9 @@ enum class Voice {
 // One hit of a voice at `rate` samples a second, peaking at 0.9 and starting on its first sample.
 Mono Render(Voice v, int rate);
 
+// `m` scaled so that its largest sample is `peak` (silence stays silent).
+Mono WithPeak(Mono m, double peak);
+
 // A complete RIFF WAVE file: PCM, mono, 16 bits, with a 16- or 18-byte format chunk.
 std::vector<std::uint8_t> WaveFile(const Mono& samples, int rate, int formatSize);
 

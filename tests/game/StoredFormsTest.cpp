@@ -161,8 +161,8 @@ struct SoundExpect {
   std::uint32_t fileSize;
 };
 
-// RIFF WAVE, PCM mono 16-bit, even data size; audible and not clipped. Returns rate and format
-// chunk size.
+// RIFF WAVE, PCM mono 16-bit, even data size; audible, yet below half scale, since the programs
+// stack several of these over their music. Returns rate and format chunk size.
 std::pair<std::uint32_t, std::uint32_t> CheckWave(const Bytes& w) {
   EXPECT_EQ(std::string(w.begin(), w.begin() + 4), "RIFF");
   EXPECT_EQ(U32(w, 4), w.size() - 8);
@@ -181,8 +181,8 @@ std::pair<std::uint32_t, std::uint32_t> CheckWave(const Bytes& w) {
   int peak = 0;
   for (size_t i = data + 8; i + 1 < w.size(); i += 2)
     peak = std::max(peak, std::abs(static_cast<int>(static_cast<std::int16_t>(U16(w, i)))));
-  EXPECT_GT(peak, 16000);
-  EXPECT_LT(peak, 32767);
+  EXPECT_GT(peak, 6000);
+  EXPECT_LT(peak, 16384);
   return {rate, fmt};
 }
 
