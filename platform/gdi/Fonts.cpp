@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/gdi/FontSubstitutes.h"
+
 namespace {
 
 // Larger requests are drawn at this em size: enough for any screen, and it keeps a damaged
@@ -134,9 +136,15 @@ struct TTextEngine::Impl {
     Chain& chain = Chains[key];
     if (FontconfigReady) {
       chain.Request = FcPatternCreate();
-      if (!font.Name.empty())
+      // The named face first, should it be installed after all; then its stand-ins, ahead of
+      // fontconfig's own defaults.
+      if (!font.Name.empty()) {
         FcPatternAddString(chain.Request, FC_FAMILY,
                            reinterpret_cast<const FcChar8*>(font.Name.c_str()));
+        for (const std::string& standIn : FontSubstitutesFor(font.Name))
+          FcPatternAddString(chain.Request, FC_FAMILY,
+                             reinterpret_cast<const FcChar8*>(standIn.c_str()));
+      }
       FcPatternAddInteger(chain.Request, FC_WEIGHT, font.Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
       FcPatternAddInteger(chain.Request, FC_SLANT, font.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
       FcPatternAddBool(chain.Request, FC_SCALABLE, FcTrue);

@@ -1,8 +1,8 @@
 // Text through FreeType, with fontconfig choosing the faces. A font names a face that may not be
-// installed; fontconfig then gives the nearest real one (a sans face of the asked weight), and
-// every character that face lacks is taken from the face fontconfig finds for that character
-// (the Japanese of the editor's title and questions, for instance), on the same baseline.
-// Glyphs are anti-aliased and kept once rendered.
+// installed; its stand-ins (FontSubstitutes.h) are asked for next, and without them fontconfig
+// gives the nearest real face (a sans face of the asked weight). Every character that face lacks is
+// taken from the face fontconfig finds for that character (the Japanese of the editor's title and
+// questions, for instance), on the same baseline. Glyphs are anti-aliased and kept once rendered.
 #pragma once
 
 #include <string>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/gdi/Canvas.h"
+#include "platform/gdi/FontSubstitutes.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -285,10 +286,39 @@ TEST(CanvasText, JapaneseComesFromAJapaneseFace) {
   TTextEngine& engine = TTextEngine::Instance();
   const std::string latin = engine.FaceFileFor(spec, U'Q');
   const std::string kana = engine.FaceFileFor(spec, U'エ');
-  EXPECT_NE(latin.find("DejaVu"), std::string::npos) << latin;
+  EXPECT_NE(latin.find("Cabin"), std::string::npos) << latin;
   EXPECT_TRUE(kana.find("ipag") != std::string::npos || kana.find("gothic") != std::string::npos)
       << kana;
   EXPECT_GT(engine.Width(spec, "セーブしますか？"), 7 * 10);
+}
+
+// A named face that is not installed is drawn by its stand-in in the asked weight, whatever the
+// case of the name; a face without one, or one that is installed, is left to fontconfig.
+TEST(CanvasText, MissingFacesAreDrawnByTheirStandIns) {
+  const struct {
+    const char* name;
+    bool bold;
+    const char* file;
+  } cases[] = {
+      {"Myriad Apple", true, "Cabin-Bold."},
+      {"myriad APPLE", true, "Cabin-Bold."},
+      {"Myriad Apple", false, "Cabin-Regular."},
+      {"MS Sans Serif", true, "DejaVuSans-Bold."},
+      {"MS UI Gothic", false, "DejaVuSans."},
+      {"DejaVu Sans", false, "DejaVuSans."},
+      {"", true, "DejaVuSans-Bold."},
+  };
+  for (const auto& c : cases) {
+    TFontSpec spec;
+    spec.Name = c.name;
+    spec.Bold = c.bold;
+    spec.Height = -20;
+    const std::string file = TTextEngine::Instance().FaceFileFor(spec, U'M');
+    EXPECT_NE(file.find(c.file), std::string::npos)
+        << c.name << (c.bold ? " bold: " : ": ") << file;
+  }
+  EXPECT_TRUE(FontSubstitutesFor("Cabin").empty());
+  EXPECT_TRUE(FontSubstitutesFor("Myriad").empty());
 }
 
 TEST(CanvasText, TextFarOffTheTargetDrawsNothing) {
