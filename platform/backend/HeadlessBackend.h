@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/backend/Backend.h"
+#include "platform/backend/PointerTracker.h"
 
 namespace backend {
 
@@ -138,8 +139,8 @@ class HeadlessBackend : public Backend {
   bool PollEvent(Event& e) override;
   bool WaitEvent(Event& e, int timeoutMs) override;
   const std::uint8_t* KeyboardState() override { return keys_; }
-  MouseState ReadMouse() override;
-  void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
+  MouseState ReadMouse() override { return pointer_.Take(); }
+  MouseState PeekMouse() override { return pointer_.Peek(); }
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
   int ShowMessageBox(const MessageBoxDesc& desc) override;
@@ -180,8 +181,7 @@ class HeadlessBackend : public Backend {
   std::uint64_t vblanks_ = 0;
 
   std::uint8_t keys_[512] = {};
-  MouseState mouse_;
-  WindowId mouseWindow_ = 0;
+  PointerTracker pointer_;
 
   std::map<std::uint32_t, Pad> pads_;
   std::uint32_t nextPad_ = 0;
