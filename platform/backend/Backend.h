@@ -91,6 +91,9 @@ struct MessageBoxDesc {
   WindowId parent = 0;
   std::string title;
   std::string text;
+  // The text as the box shows it, one entry a line, broken where it would not fit the screen;
+  // empty: `text` as it stands.
+  std::vector<std::string> lines;
   Kind kind = Kind::Information;
   std::vector<std::string> buttons;  // left to right
   int defaultButton = 0;             // chosen by Enter

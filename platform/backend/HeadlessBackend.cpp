@@ -359,8 +359,8 @@ bool HeadlessBackend::ReadJoystick(std::uint32_t instance, JoystickState& state)
 // --- Windows -----------------------------------------------------------------------------------
 
 void HeadlessBackend::ScreenSize(int& width, int& height) {
-  width = kScreenWidth;
-  height = kScreenHeight;
+  width = screenWidth_;
+  height = screenHeight_;
 }
 
 WindowId HeadlessBackend::CreateWindow(const WindowDesc& desc) {
@@ -368,8 +368,8 @@ WindowId HeadlessBackend::CreateWindow(const WindowDesc& desc) {
   w.info.title = desc.title;
   w.info.width = std::max(desc.width, 0);
   w.info.height = std::max(desc.height, 0);
-  w.info.left = desc.left >= 0 ? desc.left : (kScreenWidth - w.info.width) / 2;
-  w.info.top = desc.top >= 0 ? desc.top : (kScreenHeight - w.info.height) / 2;
+  w.info.left = desc.left >= 0 ? desc.left : (screenWidth_ - w.info.width) / 2;
+  w.info.top = desc.top >= 0 ? desc.top : (screenHeight_ - w.info.height) / 2;
   w.info.borderless = desc.borderless;
   w.info.visible = desc.visible;
   const WindowId id = nextWindow_++;

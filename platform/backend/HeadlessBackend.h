@@ -76,6 +76,11 @@ class HeadlessBackend : public Backend {
   void SetJoystickHat(std::uint32_t instance, int hat, std::uint8_t bits);
 
   // --- Windows and frames --------------------------------------------------------------------
+  // The screen's size from now on (kScreenWidth x kScreenHeight until set).
+  void SetScreenSize(int width, int height) {
+    screenWidth_ = width;
+    screenHeight_ = height;
+  }
   struct Frame {
     std::vector<std::uint32_t> pixels;  // 0x00RRGGBB, width x height, no padding
     int width = 0;
@@ -175,6 +180,8 @@ class HeadlessBackend : public Backend {
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
 
+  int screenWidth_ = kScreenWidth;
+  int screenHeight_ = kScreenHeight;
   std::map<WindowId, Window> windows_;
   WindowId nextWindow_ = 1;
   WindowId focus_ = 0;

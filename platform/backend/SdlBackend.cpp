@@ -527,7 +527,13 @@ int SdlBackend::ShowMessageBox(const MessageBoxDesc& desc) {
   Window* parent = Find(desc.parent);
   data.window = parent ? parent->window : nullptr;
   data.title = desc.title.c_str();
-  data.message = desc.text.c_str();
+  std::string message = desc.text;
+  if (!desc.lines.empty()) {
+    message.clear();
+    for (std::size_t i = 0; i < desc.lines.size(); ++i)
+      message += (i > 0 ? "\n" : "") + desc.lines[i];
+  }
+  data.message = message.c_str();
   data.numbuttons = count;
   data.buttons = buttons.data();
   int chosen = -1;

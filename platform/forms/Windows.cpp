@@ -5,6 +5,7 @@
 
 #include "platform/backend/Backend.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/TextWrap.h"
 #include "platform/forms/WindowRegistry.h"
 
 namespace forms_detail {
@@ -220,6 +221,11 @@ int MessageBox(HWND hWnd, const std::string& Text, const std::string& Caption, U
   }
   d.title = Caption;
   d.text = Text;
+  // The box grows with its longest line and nothing stops it at the screen's edge: long lines
+  // (a chart deep in folders) are broken here so the whole text stays on the screen.
+  int screenWidth = 0, screenHeight = 0;
+  backend::Backend::Current().ScreenSize(screenWidth, screenHeight);
+  d.lines = WrapMessageText(Text, MessageTextLimit(screenWidth));
   switch (uType & 0xF0) {
     case MB_ICONSTOP:
       d.kind = backend::MessageBoxDesc::Kind::Error;
