@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/backend/Backend.h"
+#include "platform/backend/PointerTracker.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -44,8 +45,8 @@ class SdlBackend : public Backend {
   bool PollEvent(Event& e) override;
   bool WaitEvent(Event& e, int timeoutMs) override;
   const std::uint8_t* KeyboardState() override;
-  MouseState ReadMouse() override;
-  void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
+  MouseState ReadMouse() override { return pointer_.Take(); }
+  MouseState PeekMouse() override { return pointer_.Peek(); }
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
   int ShowMessageBox(const MessageBoxDesc& desc) override;
@@ -67,6 +68,8 @@ class SdlBackend : public Backend {
   bool Translate(const SDL_Event& se, Event& e);
   bool TakeSynthesised(Event& e);
   void NoteMove(WindowId id);
+  void SyncJoysticks();
+  void GiveFocus(WindowId id);
   Window* Find(WindowId w);
   void Redraw(Window& w);
 
@@ -74,7 +77,11 @@ class SdlBackend : public Backend {
   std::map<WindowId, Window> windows_;
   std::map<std::uint32_t, _SDL_Joystick*> joysticks_;
   std::deque<Event> synthesised_;
-  int accDx_ = 0, accDy_ = 0, accWheel_ = 0;
+  PointerTracker pointer_;
+  // SDL's screenless drivers give the focus to no window; we keep it ourselves there, as a
+  // desktop would give it: to the window shown or raised last.
+  bool ownFocus_ = false;
+  WindowId focus_ = 0;
   std::weak_ptr<AudioDevice> audio_;
 };
 
