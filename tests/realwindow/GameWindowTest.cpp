@@ -1,0 +1,112 @@
+// The game in its real window: the screens a player goes through, reached with the keys alone.
+#include <thread>
+
+#include "realwindow/GameScreens.h"
+#include "realwindow/RealWindowTest.h"
+
+namespace realwindow {
+namespace {
+
+using namespace game;
+
+class GameWindow : public RealWindowTest {
+ protected:
+  // Starts the game and waits for its title screen.
+  void StartAtTitle() {
+    Game_ = std::make_unique<RunningProgram>(Folder_, "ProjectMorvane", DisplayName());
+    ASSERT_TRUE(Game_->Started());
+    Window_ = X().WaitForWindow("Morvane", Millis(10000));
+    ASSERT_NE(Window_, 0u) << "no game window; the game said:\n" << Game_->Output();
+    ASSERT_TRUE(WaitForPicture(Window_, IsTitle, "title")) << "the title never showed";
+    X().Focus(Window_);
+  }
+
+  // Taps Key until the screen shows what Seen looks for. The first keys after the window got
+  // the keyboard may come before the program hears that it did, so the tap is repeated, but
+  // only while nothing has changed on the screen.
+  bool TapUntil(const std::string& Key, const std::function<bool(const Picture&)>& Seen,
+                const std::string& Step) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      X().Tap(Key);
+      if (WaitForPicture(Window_, Seen, Step, Millis(1500))) return true;
+    }
+    return false;
+  }
+
+  void StartFirstStage() {
+    ASSERT_NO_FATAL_FAILURE(StartAtTitle());
+    ASSERT_TRUE(TapUntil("z", IsStageSelect, "select")) << "button 1 did not open the stage select";
+    ASSERT_TRUE(TapUntil("z", BandShown, "play"))
+        << "choosing the first stage showed no play screen";
+  }
+
+  ProgramFolder Folder_;
+  std::unique_ptr<RunningProgram> Game_;
+  Window Window_ = 0;
+};
+
+TEST_F(GameWindow, TitleLeadsToTheStageSelectWhoseCursorHeroFollowsTheStick) {
+  ASSERT_NO_FATAL_FAILURE(StartAtTitle());
+  // The window is the stored one, borderless and centred on the 1024 x 768 screen.
+  const auto box = X().WindowBox(Window_);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->Width, kWidth);
+  EXPECT_EQ(box->Height, kHeight);
+  EXPECT_EQ(box->Left, (1024 - kWidth) / 2);
+  EXPECT_EQ(box->Top, (768 - kHeight) / 2);
+  // The title neither moves nor draws the hero.
+  EXPECT_EQ(CursorRow(X().CaptureWindow(Window_)), 0);
+
+  ASSERT_TRUE(TapUntil("z", IsStageSelect, "select"));
+  EXPECT_EQ(CursorRow(X().CaptureWindow(Window_)), 1);
+
+  // A short push moves the cursor one entry at once; a held stick would repeat only every
+  // sixth frame, so a push of a few frames moves it by one and no more.
+  X().Tap("Down", Millis(100));
+  EXPECT_TRUE(WaitForPicture(
+      Window_, [](const Picture& p) { return CursorRow(p) == 2; }, "down"));
+  std::this_thread::sleep_for(Millis(300));
+  EXPECT_EQ(CursorRow(X().CaptureWindow(Window_)), 2);
+
+  X().Tap("Up", Millis(100));
+  EXPECT_TRUE(WaitForPicture(
+      Window_, [](const Picture& p) { return CursorRow(p) == 1; }, "up"));
+  // Up at the first entry stays there.
+  X().Tap("Up", Millis(100));
+  std::this_thread::sleep_for(Millis(300));
+  EXPECT_EQ(CursorRow(X().CaptureWindow(Window_)), 1);
+}
+
+TEST_F(GameWindow, BothButtonsHeldPastFiftyFramesReturnFromPlayToTheTitle) {
+  ASSERT_NO_FATAL_FAILURE(StartFirstStage());
+  const Picture play = X().CaptureWindow(Window_);
+  // The status band: the meter and the dash count "0/10" at its left.
+  EXPECT_GT(play.CountDark({5, 415, 40, 15}), 5);
+
+  X().Key("z", true);
+  X().Key("x", true);
+  // A frame takes 34 ms or more, so fifty of them take longer than a second: the game is
+  // still playing then.
+  std::this_thread::sleep_for(Millis(1000));
+  const Picture held = X().CaptureWindow(Window_);
+  Keep(held, "held");
+  EXPECT_TRUE(BandShown(held)) << "left the play screen before fifty frames of holding";
+  EXPECT_TRUE(WaitForPicture(Window_, IsTitle, "back", Millis(8000)))
+      << "holding both buttons did not return to the title";
+  X().Key("x", false);
+  X().Key("z", false);
+
+  X().RequestClose(Window_);
+  EXPECT_EQ(Game_->WaitForExit(Millis(10000)), 0) << Game_->ExitDescription();
+}
+
+TEST_F(GameWindow, ClosingTheWindowDuringPlayEndsTheProgramWithStatusZero) {
+  ASSERT_NO_FATAL_FAILURE(StartFirstStage());
+  X().RequestClose(Window_);
+  EXPECT_EQ(Game_->WaitForExit(Millis(10000)), 0) << Game_->ExitDescription() << "\n"
+                                                  << Game_->Output();
+  EXPECT_TRUE(X().FindWindows("Morvane").empty());
+}
+
+}  // namespace
+}  // namespace realwindow

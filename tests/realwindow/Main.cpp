@@ -1,0 +1,42 @@
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "realwindow/RealWindowTest.h"
+
+namespace realwindow {
+
+namespace {
+
+std::optional<PrivateXServer> g_server;
+std::string g_why;
+
+// One server for the run: starting Xvfb costs more than most of the tests.
+class XServerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (auto server = PrivateXServer::Start(g_why)) g_server.emplace(std::move(*server));
+  }
+  void TearDown() override { g_server.reset(); }
+};
+
+}  // namespace
+
+const PrivateXServer* SharedServer() { return g_server ? &*g_server : nullptr; }
+const std::string& NoServerReason() { return g_why; }
+
+void RealWindowTest::Keep(const Picture& P, const std::string& Step) const {
+  const char* dir = std::getenv("MORVANE_RW_SHOTS");
+  if (!dir || !*dir || P.Width == 0) return;
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(info->test_suite_name()) + "." + info->name() + "-" + Step;
+  P.SavePpm((std::filesystem::path(dir) / (name + ".ppm")).string());
+}
+
+}  // namespace realwindow
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new realwindow::XServerEnvironment);
+  return RUN_ALL_TESTS();
+}
