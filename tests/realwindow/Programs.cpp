@@ -47,7 +47,8 @@ ProgramFolder::ProgramFolder(std::optional<std::size_t> Length) {
 
 ProgramFolder::~ProgramFolder() {
   std::error_code ec;
-  fs::remove_all(Root_, ec);
+  // MORVANE_RW_KEEP leaves the folder, with the programs' output and any core, to look into.
+  if (!std::getenv("MORVANE_RW_KEEP")) fs::remove_all(Root_, ec);
 }
 
 void ProgramFolder::WriteChart(const std::string& Name, const std::string& Lines) const {
