@@ -1,4 +1,6 @@
 // The game in its real window: the screens a player goes through, reached with the keys alone.
+#include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "realwindow/GameScreens.h"
@@ -11,6 +13,9 @@ using namespace game;
 
 class GameWindow : public RealWindowTest {
  protected:
+  explicit GameWindow(std::optional<std::size_t> FolderLength = std::nullopt)
+      : Folder_(FolderLength) {}
+
   // Starts the game and waits for its title screen.
   void StartAtTitle() {
     Game_ = std::make_unique<RunningProgram>(Folder_, "ProjectMorvane", DisplayName());
@@ -106,6 +111,56 @@ TEST_F(GameWindow, ClosingTheWindowDuringPlayEndsTheProgramWithStatusZero) {
   EXPECT_EQ(Game_->WaitForExit(Millis(10000)), 0) << Game_->ExitDescription() << "\n"
                                                   << Game_->Output();
   EXPECT_TRUE(X().FindWindows("Morvane").empty());
+}
+
+// The game in a folder whose path is 150 characters long.
+class GameInDeepFolder : public GameWindow {
+ protected:
+  GameInDeepFolder() : GameWindow(150) {}
+};
+
+TEST_F(GameInDeepFolder, TheBadChartLineBoxShowsWhollyOnTheScreen) {
+  ASSERT_EQ(Folder_.Path().string().size(), 150u);
+  // The second line has no kind: the stage's start reports it, with the chart's whole path.
+  Folder_.WriteChart("Last Boss.txt", "1000,1\n2000\n3000,2\n");
+  ASSERT_NO_FATAL_FAILURE(StartAtTitle());
+  ASSERT_TRUE(TapUntil("z", IsStageSelect, "select"));
+  const auto before = X().TopLevelWindows();
+  X().Tap("z");
+
+  // The box is a window of its own: the first one that was not there before.
+  Window box = 0;
+  Box where;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& [w, b] : X().TopLevelWindows()) {
+          const bool known = std::any_of(before.begin(), before.end(),
+                                         [w = w](const auto& old) { return old.first == w; });
+          if (!known) {
+            box = w;
+            where = b;
+            return true;
+          }
+        }
+        return false;
+      },
+      Millis(8000)))
+      << "no box reported the bad line";
+  Keep(X().Capture(X().ScreenBox()), "box");
+  const Box screen = X().ScreenBox();
+  EXPECT_EQ(X().WindowName(box), "iMorvane");
+  EXPECT_GE(where.Left, 0);
+  EXPECT_GE(where.Top, 0);
+  EXPECT_LE(where.Right(), screen.Width)
+      << "the box runs past the right edge, " << where.Width << " pixels wide at x " << where.Left;
+  EXPECT_LE(where.Bottom(), screen.Height);
+
+  // Answered, the box goes and the game ends, as the bad line asks.
+  X().Focus(box);
+  std::this_thread::sleep_for(Millis(200));
+  X().Tap("Return");
+  EXPECT_EQ(Game_->WaitForExit(Millis(10000)), 0) << Game_->ExitDescription() << "\n"
+                                                  << Game_->Output();
 }
 
 }  // namespace
