@@ -34,4 +34,13 @@ void Backend::Install(std::unique_ptr<Backend> b) {
 
 bool Backend::Installed() { return g_current != nullptr; }
 
+void Backend::GlobalMouse(int& x, int& y, std::uint32_t& buttons) {
+  const MouseState m = PeekMouse();
+  int left = 0, top = 0, width = 0, height = 0;
+  if (m.window != 0) GetWindowBounds(m.window, left, top, width, height);
+  x = left + m.x;
+  y = top + m.y;
+  buttons = m.buttons;
+}
+
 }  // namespace backend

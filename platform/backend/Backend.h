@@ -66,8 +66,9 @@ constexpr std::uint16_t kModLShift = 0x0001, kModRShift = 0x0002, kModLCtrl = 0x
                         kModRCtrl = 0x0080, kModLAlt = 0x0100, kModRAlt = 0x0200;
 
 struct MouseState {
-  int x = 0, y = 0;               // client coordinates of the focused window
-  int dx = 0, dy = 0, wheel = 0;  // motion since the previous ReadMouseMotion
+  WindowId window = 0;            // the window whose events placed the pointer last; 0: none
+  int x = 0, y = 0;               // client coordinates of `window`
+  int dx = 0, dy = 0, wheel = 0;  // motion since the previous ReadMouse
   std::uint32_t buttons = 0;      // bit 0 left, bit 1 right, bit 2 middle
 };
 
@@ -90,6 +91,9 @@ struct MessageBoxDesc {
   WindowId parent = 0;
   std::string title;
   std::string text;
+  // The text as the box shows it, one entry a line, broken where it would not fit the screen;
+  // empty: `text` as it stands.
+  std::vector<std::string> lines;
   Kind kind = Kind::Information;
   std::vector<std::string> buttons;  // left to right
   int defaultButton = 0;             // chosen by Enter
@@ -156,12 +160,14 @@ class Backend {
   virtual bool PollEvent(Event& e) = 0;
   virtual bool WaitEvent(Event& e, int timeoutMs) = 0;
 
-  // Input state as of the last event pumped.
+  // Input state as of the last event pumped. The pointer and its buttons are what the mouse
+  // events of our windows said, never a fresh query of the system.
   virtual const std::uint8_t* KeyboardState() = 0;  // indexed by SDL scancode, 512 entries
   virtual MouseState ReadMouse() = 0;               // clears the accumulated motion
-  // The pointer in screen coordinates and the buttons (bits as in MouseState); leaves the
-  // motion that ReadMouse accumulates alone.
-  virtual void GlobalMouse(int& x, int& y, std::uint32_t& buttons) = 0;
+  virtual MouseState PeekMouse() = 0;               // leaves the accumulated motion alone
+  // The pointer in screen coordinates (its window's client position plus the client
+  // coordinates) and the buttons (bits as in MouseState); leaves the motion alone.
+  void GlobalMouse(int& x, int& y, std::uint32_t& buttons);
   virtual std::vector<JoystickInfo> Joysticks() = 0;
   virtual bool ReadJoystick(std::uint32_t instance, JoystickState& state) = 0;
 

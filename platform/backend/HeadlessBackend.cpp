@@ -132,26 +132,10 @@ void HeadlessBackend::ApplyInput(const Event& e) {
       if (e.scancode >= 0 && e.scancode < 512) keys_[e.scancode] = e.type == EventType::KeyDown;
       break;
     case EventType::MouseMove:
-      if (mouseWindow_ == e.window) {
-        mouse_.dx += e.x - mouse_.x;
-        mouse_.dy += e.y - mouse_.y;
-      }
-      mouseWindow_ = e.window;
-      mouse_.x = e.x;
-      mouse_.y = e.y;
-      break;
     case EventType::MouseDown:
-    case EventType::MouseUp: {
-      // Our bits: 0 left, 1 right, 2 middle; event buttons: 1 left, 2 middle, 3 right.
-      std::uint32_t bit = e.button == 1 ? 1u : e.button == 3 ? 2u : e.button == 2 ? 4u : 0u;
-      if (e.type == EventType::MouseDown)
-        mouse_.buttons |= bit;
-      else
-        mouse_.buttons &= ~bit;
-      break;
-    }
+    case EventType::MouseUp:
     case EventType::MouseWheel:
-      mouse_.wheel += e.y;
+      pointer_.Apply(e);
       break;
     default:
       break;
@@ -254,8 +238,8 @@ void HeadlessBackend::PushMouseButton(EventType type, WindowId window, int butto
   e.type = type;
   e.window = Target(window);
   e.button = button;
-  e.x = mouse_.x;
-  e.y = mouse_.y;
+  e.x = pointer_.Peek().x;
+  e.y = pointer_.Peek().y;
   PushEvent(e);
 }
 
@@ -372,31 +356,11 @@ bool HeadlessBackend::ReadJoystick(std::uint32_t instance, JoystickState& state)
   return true;
 }
 
-// --- Mouse -------------------------------------------------------------------------------------
-
-MouseState HeadlessBackend::ReadMouse() {
-  MouseState m = mouse_;
-  mouse_.dx = mouse_.dy = mouse_.wheel = 0;
-  return m;
-}
-
-void HeadlessBackend::GlobalMouse(int& x, int& y, std::uint32_t& buttons) {
-  int ox = 0, oy = 0;
-  auto it = windows_.find(mouseWindow_);
-  if (it != windows_.end()) {
-    ox = it->second.info.left;
-    oy = it->second.info.top;
-  }
-  x = ox + mouse_.x;
-  y = oy + mouse_.y;
-  buttons = mouse_.buttons;
-}
-
 // --- Windows -----------------------------------------------------------------------------------
 
 void HeadlessBackend::ScreenSize(int& width, int& height) {
-  width = kScreenWidth;
-  height = kScreenHeight;
+  width = screenWidth_;
+  height = screenHeight_;
 }
 
 WindowId HeadlessBackend::CreateWindow(const WindowDesc& desc) {
@@ -404,8 +368,8 @@ WindowId HeadlessBackend::CreateWindow(const WindowDesc& desc) {
   w.info.title = desc.title;
   w.info.width = std::max(desc.width, 0);
   w.info.height = std::max(desc.height, 0);
-  w.info.left = desc.left >= 0 ? desc.left : (kScreenWidth - w.info.width) / 2;
-  w.info.top = desc.top >= 0 ? desc.top : (kScreenHeight - w.info.height) / 2;
+  w.info.left = desc.left >= 0 ? desc.left : (screenWidth_ - w.info.width) / 2;
+  w.info.top = desc.top >= 0 ? desc.top : (screenHeight_ - w.info.height) / 2;
   w.info.borderless = desc.borderless;
   w.info.visible = desc.visible;
   const WindowId id = nextWindow_++;
@@ -418,7 +382,7 @@ WindowId HeadlessBackend::CreateWindow(const WindowDesc& desc) {
 void HeadlessBackend::DestroyWindow(WindowId w) {
   if (!windows_.erase(w)) return;
   if (focus_ == w) focus_ = 0;
-  if (mouseWindow_ == w) mouseWindow_ = 0;
+  pointer_.WindowGone(w);
   // Events still queued for a window that is gone would reach whatever reuses nothing; drop them.
   std::erase_if(queue_, [w](const Event& e) { return e.window == w; });
 }

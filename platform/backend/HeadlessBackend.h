@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/backend/Backend.h"
+#include "platform/backend/PointerTracker.h"
 
 namespace backend {
 
@@ -75,6 +76,11 @@ class HeadlessBackend : public Backend {
   void SetJoystickHat(std::uint32_t instance, int hat, std::uint8_t bits);
 
   // --- Windows and frames --------------------------------------------------------------------
+  // The screen's size from now on (kScreenWidth x kScreenHeight until set).
+  void SetScreenSize(int width, int height) {
+    screenWidth_ = width;
+    screenHeight_ = height;
+  }
   struct Frame {
     std::vector<std::uint32_t> pixels;  // 0x00RRGGBB, width x height, no padding
     int width = 0;
@@ -138,8 +144,8 @@ class HeadlessBackend : public Backend {
   bool PollEvent(Event& e) override;
   bool WaitEvent(Event& e, int timeoutMs) override;
   const std::uint8_t* KeyboardState() override { return keys_; }
-  MouseState ReadMouse() override;
-  void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
+  MouseState ReadMouse() override { return pointer_.Take(); }
+  MouseState PeekMouse() override { return pointer_.Peek(); }
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
   int ShowMessageBox(const MessageBoxDesc& desc) override;
@@ -174,14 +180,15 @@ class HeadlessBackend : public Backend {
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
 
+  int screenWidth_ = kScreenWidth;
+  int screenHeight_ = kScreenHeight;
   std::map<WindowId, Window> windows_;
   WindowId nextWindow_ = 1;
   WindowId focus_ = 0;
   std::uint64_t vblanks_ = 0;
 
   std::uint8_t keys_[512] = {};
-  MouseState mouse_;
-  WindowId mouseWindow_ = 0;
+  PointerTracker pointer_;
 
   std::map<std::uint32_t, Pad> pads_;
   std::uint32_t nextPad_ = 0;

@@ -198,6 +198,7 @@ void SdlBackend::DestroyWindow(WindowId id) {
   SDL_DestroyRenderer(it->second.renderer);
   SDL_DestroyWindow(it->second.window);
   windows_.erase(it);
+  pointer_.WindowGone(id);
   std::erase_if(synthesised_, [id](const Event& e) { return e.window == id; });
 }
 
@@ -387,8 +388,7 @@ bool SdlBackend::Translate(const SDL_Event& se, Event& e) {
       e.window = se.motion.windowID;
       e.x = se.motion.x;
       e.y = se.motion.y;
-      accDx_ += se.motion.xrel;
-      accDy_ += se.motion.yrel;
+      pointer_.Apply(e, Find(e.window) != nullptr);
       return true;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
@@ -397,12 +397,13 @@ bool SdlBackend::Translate(const SDL_Event& se, Event& e) {
       e.button = se.button.button;
       e.x = se.button.x;
       e.y = se.button.y;
+      pointer_.Apply(e, Find(e.window) != nullptr);
       return true;
     case SDL_MOUSEWHEEL:
       e.type = EventType::MouseWheel;
       e.window = se.wheel.windowID;
       e.y = se.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -se.wheel.y : se.wheel.y;
-      accWheel_ += e.y;
+      pointer_.Apply(e, Find(e.window) != nullptr);
       return true;
     case SDL_JOYDEVICEADDED: {
       SDL_Joystick* js = SDL_JoystickOpen(se.jdevice.which);
@@ -467,27 +468,6 @@ const std::uint8_t* SdlBackend::KeyboardState() {
   return SDL_GetKeyboardState(nullptr);
 }
 
-MouseState SdlBackend::ReadMouse() {
-  MouseState m;
-  const Uint32 b = SDL_GetMouseState(&m.x, &m.y);
-  if (b & SDL_BUTTON(SDL_BUTTON_LEFT)) m.buttons |= 1;
-  if (b & SDL_BUTTON(SDL_BUTTON_RIGHT)) m.buttons |= 2;
-  if (b & SDL_BUTTON(SDL_BUTTON_MIDDLE)) m.buttons |= 4;
-  m.dx = accDx_;
-  m.dy = accDy_;
-  m.wheel = accWheel_;
-  accDx_ = accDy_ = accWheel_ = 0;
-  return m;
-}
-
-void SdlBackend::GlobalMouse(int& x, int& y, std::uint32_t& buttons) {
-  const Uint32 b = SDL_GetGlobalMouseState(&x, &y);
-  buttons = 0;
-  if (b & SDL_BUTTON(SDL_BUTTON_LEFT)) buttons |= 1;
-  if (b & SDL_BUTTON(SDL_BUTTON_RIGHT)) buttons |= 2;
-  if (b & SDL_BUTTON(SDL_BUTTON_MIDDLE)) buttons |= 4;
-}
-
 std::vector<JoystickInfo> SdlBackend::Joysticks() {
   std::vector<JoystickInfo> out;
   for (auto& [instance, js] : joysticks_) {
@@ -547,7 +527,13 @@ int SdlBackend::ShowMessageBox(const MessageBoxDesc& desc) {
   Window* parent = Find(desc.parent);
   data.window = parent ? parent->window : nullptr;
   data.title = desc.title.c_str();
-  data.message = desc.text.c_str();
+  std::string message = desc.text;
+  if (!desc.lines.empty()) {
+    message.clear();
+    for (std::size_t i = 0; i < desc.lines.size(); ++i)
+      message += (i > 0 ? "\n" : "") + desc.lines[i];
+  }
+  data.message = message.c_str();
   data.numbuttons = count;
   data.buttons = buttons.data();
   int chosen = -1;

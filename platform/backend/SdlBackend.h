@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/backend/Backend.h"
+#include "platform/backend/PointerTracker.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -44,8 +45,8 @@ class SdlBackend : public Backend {
   bool PollEvent(Event& e) override;
   bool WaitEvent(Event& e, int timeoutMs) override;
   const std::uint8_t* KeyboardState() override;
-  MouseState ReadMouse() override;
-  void GlobalMouse(int& x, int& y, std::uint32_t& buttons) override;
+  MouseState ReadMouse() override { return pointer_.Take(); }
+  MouseState PeekMouse() override { return pointer_.Peek(); }
   std::vector<JoystickInfo> Joysticks() override;
   bool ReadJoystick(std::uint32_t instance, JoystickState& state) override;
   int ShowMessageBox(const MessageBoxDesc& desc) override;
@@ -74,7 +75,7 @@ class SdlBackend : public Backend {
   std::map<WindowId, Window> windows_;
   std::map<std::uint32_t, _SDL_Joystick*> joysticks_;
   std::deque<Event> synthesised_;
-  int accDx_ = 0, accDy_ = 0, accWheel_ = 0;
+  PointerTracker pointer_;
   std::weak_ptr<AudioDevice> audio_;
 };
 

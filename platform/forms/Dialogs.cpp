@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/forms/TextWrap.h"
 #include "platform/forms/Windows.h"
 #include "platform/gdi/Fonts.h"
 #include "platform/rtl/SysUtils.h"
@@ -27,13 +28,7 @@ constexpr int kModalWaitMs = 10;
 // Two clicks on one file within this time open it.
 constexpr std::uint32_t kDoubleClickMs = 500;
 
-TFontSpec BoxFont(bool Bold = false) {
-  TFontSpec f;
-  f.Name = "MS UI Gothic";
-  f.Height = -12;
-  f.Bold = Bold;
-  return f;
-}
+TFontSpec BoxFont(bool Bold = false) { return MessageFont(Bold); }
 
 void UseFont(TCanvas* C, const TFontSpec& Spec, TColor Color) {
   TFont* f = C->Font();
@@ -41,23 +36,6 @@ void UseFont(TCanvas* C, const TFontSpec& Spec, TColor Color) {
   f->SetHeight(Spec.Height);
   f->SetStyle(Spec.Bold ? TFontStyles{fsBold} : TFontStyles{});
   f->SetColor(Color);
-}
-
-std::vector<std::string> SplitLines(const std::string& Text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < Text.size(); ++i) {
-    const char c = Text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(line);
-      line.clear();
-      if (c == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  lines.push_back(line);
-  return lines;
 }
 
 bool Inside(const TRect& R, int X, int Y) {
@@ -269,9 +247,11 @@ TModalDialog::~TModalDialog() {
   if (FHost != nullptr && FHostAlive && *FHostAlive) FHost->RemoveOverlay(this);
 }
 
+int TModalDialog::MaxBoxWidth(int HostClientWidth) { return std::max(HostClientWidth - 8, 120); }
+
 void TModalDialog::SetBoxSize(int Width, int Height) {
   if (FHost != nullptr) {
-    Width = std::min(Width, std::max(FHost->ClientWidth() - 8, 120));
+    Width = std::min(Width, MaxBoxWidth(FHost->ClientWidth()));
     Height = std::min(Height, std::max(FHost->ClientHeight() - 8, 80));
   }
   FWidth = Width;
@@ -413,7 +393,15 @@ TMessageBox::TMessageBox(const std::string& Text, TMsgDlgType DlgType, TMsgDlgBu
 
   TTextEngine& text = TTextEngine::Instance();
   const TFontSpec font = BoxFont();
-  FLines = SplitLines(Text);
+  // The text column is as wide as the box may grow inside its window and on the screen, less
+  // what stands beside the text; longer lines are broken to it.
+  int screenWidth = 0, screenHeight = 0;
+  backend::Backend::Current().ScreenSize(screenWidth, screenHeight);
+  int boxLimit = screenWidth - 8;
+  if (Host() != nullptr) boxLimit = std::min(boxLimit, MaxBoxWidth(Host()->ClientWidth()));
+  const int textLimit = std::min(MessageTextLimit(screenWidth),
+                                 boxLimit - (kMargin + kIconSize + kMargin + kMargin + 6));
+  FLines = WrapMessageText(Text, std::max(textLimit, 1));
   for (const std::string& l : FLines) FTextWidth = std::max(FTextWidth, text.Width(font, l));
   FLineHeight = text.Metrics(font).Height();
   for (const TButton& b : FButtons)

@@ -81,6 +81,8 @@ class TModalDialog : public TFormOverlay {
   TModalDialog(TKind Kind, const std::string& Caption, bool RaisesIdle);
   // Picks the host and the box's size (clamped to the host) before ShowModal.
   void SetBoxSize(int Width, int Height);
+  // The widest a box may be in a host of that client width.
+  static int MaxBoxWidth(int HostClientWidth);
   // Shows the box and runs the modal loop until it ends; the result.
   TModalResult ShowModal();
   // Marks the box for drawing again and shows it.
@@ -114,6 +116,8 @@ class TMessageBox : public TModalDialog {
   TMessageBox(const std::string& Text, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
               const std::string& Caption);
   const std::string& Text() const { return FText; }
+  // The text as the box shows it: its lines, broken to fit the box's text column.
+  const std::vector<std::string>& Lines() const { return FLines; }
   TMsgDlgType DlgType() const { return FType; }
   int ButtonCount() const { return static_cast<int>(FButtons.size()); }
   // The caption as shown, with its "&" for the access key.

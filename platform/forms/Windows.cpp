@@ -5,6 +5,7 @@
 
 #include "platform/backend/Backend.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/TextWrap.h"
 #include "platform/forms/WindowRegistry.h"
 
 namespace forms_detail {
@@ -85,11 +86,8 @@ WORD VirtualKeyFromScancode(int scancode) {
 SHORT GetKeyState(int nVirtKey) {
   bool down = false;
   if (nVirtKey == VK_LBUTTON || nVirtKey == VK_RBUTTON || nVirtKey == VK_MBUTTON) {
-    int x, y;
-    std::uint32_t buttons;
-    backend::Backend::Current().GlobalMouse(x, y, buttons);
     const std::uint32_t bit = nVirtKey == VK_LBUTTON ? 1u : nVirtKey == VK_RBUTTON ? 2u : 4u;
-    down = (buttons & bit) != 0;
+    down = (backend::Backend::Current().PeekMouse().buttons & bit) != 0;
   } else if (nVirtKey == VK_SHIFT) {
     down = ScancodeDown(225) || ScancodeDown(229);
   } else if (nVirtKey == VK_CONTROL) {
@@ -106,9 +104,19 @@ SHORT GetKeyState(int nVirtKey) {
 SHORT GetAsyncKeyState(int vKey) { return GetKeyState(vKey) < 0 ? static_cast<SHORT>(-32768) : 0; }
 
 BOOL GetCursorPos(TPoint& Point) {
+  backend::Backend& machine = backend::Backend::Current();
+  const backend::MouseState m = machine.PeekMouse();
+  // Placed from where the form itself keeps its client area, so ScreenToClient of the answer
+  // gives back the coordinates the window's events carried, even in the moment between the
+  // window manager moving the window and the form hearing of it.
+  if (auto* form = dynamic_cast<TCustomForm*>(FindControl(static_cast<HWND>(m.window)))) {
+    const TPoint o = form->ClientOrigin();
+    Point = {o.X + m.x, o.Y + m.y};
+    return TRUE_;
+  }
   int x, y;
   std::uint32_t buttons;
-  backend::Backend::Current().GlobalMouse(x, y, buttons);
+  machine.GlobalMouse(x, y, buttons);
   Point = {x, y};
   return TRUE_;
 }
@@ -213,6 +221,11 @@ int MessageBox(HWND hWnd, const std::string& Text, const std::string& Caption, U
   }
   d.title = Caption;
   d.text = Text;
+  // The box grows with its longest line and nothing stops it at the screen's edge: long lines
+  // (a chart deep in folders) are broken here so the whole text stays on the screen.
+  int screenWidth = 0, screenHeight = 0;
+  backend::Backend::Current().ScreenSize(screenWidth, screenHeight);
+  d.lines = WrapMessageText(Text, MessageTextLimit(screenWidth));
   switch (uType & 0xF0) {
     case MB_ICONSTOP:
       d.kind = backend::MessageBoxDesc::Kind::Error;
