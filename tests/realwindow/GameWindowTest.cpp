@@ -146,7 +146,17 @@ TEST_F(GameInDeepFolder, TheBadChartLineBoxShowsWhollyOnTheScreen) {
       },
       Millis(8000)))
       << "no box reported the bad line";
-  Keep(X().Capture(X().ScreenBox()), "box");
+  // Mapped first and drawn after: wait for its face (neither the game's colours nor the black
+  // screen behind) before looking at it.
+  EXPECT_TRUE(WaitForPicture(
+      box,
+      [](const Picture& p) {
+        const int face = p.Count({0, 0, p.Width, p.Height},
+                                 [](std::uint32_t c) { return c != 0 && c != kBackColour; });
+        return face > p.Width * p.Height / 2;
+      },
+      "box"));
+  Keep(X().Capture(X().ScreenBox()), "screen");
   const Box screen = X().ScreenBox();
   EXPECT_EQ(X().WindowName(box), "iMorvane");
   EXPECT_GE(where.Left, 0);

@@ -316,6 +316,9 @@ void XClient::Tap(const std::string& KeysymName, Millis Hold) {
   Key(KeysymName, true);
   std::this_thread::sleep_for(Hold);
   Key(KeysymName, false);
+  // The programs read their keys once a frame: a key struck again before a frame saw it up
+  // would read as held, not as pressed anew.
+  std::this_thread::sleep_for(Millis(80));
 }
 
 void XClient::Type(const std::string& Text) {

@@ -102,6 +102,8 @@ class XClient {
 
   // Input through XTEST. Keys are X keysym names ("z", "Down", "Return").
   void Key(const std::string& KeysymName, bool Down);
+  // Holds the key long enough for a frame of the game (34 ms or more apart) to see it, and
+  // returns once a frame has seen it up again.
   void Tap(const std::string& KeysymName, Millis Hold = Millis(80));
   // Types ASCII text, with Shift for the characters that need it.
   void Type(const std::string& Text);
