@@ -147,6 +147,11 @@ class EditorWindow : public RealWindowTest {
     return WaitUntil([&] { return ReadFile(Folder_.Score("edit.txt")) == Expected; }, Millis(3000));
   }
 
+  // Records notes, so that the chart in the editor differs from its file, closes the window and
+  // answers the question with Key; the editor must then end with status 0. Gives the back-up's
+  // text, which holds the recorded chart.
+  std::string CloseAnswering(const std::string& Key);
+
   ProgramFolder Folder_;
   std::unique_ptr<RunningProgram> Editor_;
   Window Window_ = 0;
@@ -285,25 +290,38 @@ TEST_F(EditorWindow, RecordingBetweenTwoPressesOfFourWritesTheBackUp) {
             "1000,1\r\n3000,2\r\n3300,3\r\n4000,4\r\n6000,1\r\n");
 }
 
-TEST_F(EditorWindow, ClosingAsksWhetherToSaveAndYesSavesTheChart) {
-  ASSERT_NO_FATAL_FAILURE(OpenChart());
+std::string EditorWindow::CloseAnswering(const std::string& Key) {
   bool written = false;
   RecordThreeNotes(X(), Folder_.Score("BackUp_edit.txt"), written);
-  ASSERT_TRUE(written);
+  EXPECT_TRUE(written);
   const std::string recorded = ReadFile(Folder_.Score("BackUp_edit.txt"));
 
   // The question box carries the blue disc of a question; nothing else in the window is blue.
   auto blue = [](const Picture& p) { return p.CountColour({0, 0, p.Width, p.Height}, 0x0000FF); };
   EXPECT_LT(blue(X().CaptureWindow(Window_)), 50);
   X().RequestClose(Window_);
-  ASSERT_TRUE(WaitForPicture(
+  EXPECT_TRUE(WaitForPicture(
       Window_, [&](const Picture& p) { return blue(p) > 300; }, "question", Millis(5000)))
       << "closing asked nothing";
   EXPECT_TRUE(Editor_->Running());
-  X().Tap("y");
+  X().Tap(Key);
   EXPECT_EQ(Editor_->WaitForExit(Millis(10000)), 0) << Editor_->ExitDescription() << "\n"
                                                     << Editor_->Output();
+  return recorded;
+}
+
+TEST_F(EditorWindow, ClosingAsksWhetherToSaveAndYesSavesTheChart) {
+  ASSERT_NO_FATAL_FAILURE(OpenChart());
+  std::string recorded;
+  ASSERT_NO_FATAL_FAILURE(recorded = CloseAnswering("y"));
   EXPECT_EQ(ReadFile(Folder_.Score("edit.txt")), recorded);
+}
+
+TEST_F(EditorWindow, ClosingAndAnsweringNoLeavesTheChartFileAsItWas) {
+  ASSERT_NO_FATAL_FAILURE(OpenChart());
+  ASSERT_NO_FATAL_FAILURE(CloseAnswering("n"));
+  EXPECT_EQ(ReadFile(Folder_.Score("edit.txt")),
+            "1000,1\r\n3000,2\r\n3300,3\r\n4000,4\r\n6000,1\r\n");
 }
 
 }  // namespace
