@@ -40,7 +40,7 @@ class GameWindow : public RealWindowTest {
 
   void StartFirstStage() {
     ASSERT_NO_FATAL_FAILURE(StartAtTitle());
-    ASSERT_TRUE(TapUntil("z", IsStageSelect, "select")) << "button 1 did not open the stage select";
+    ASSERT_TRUE(TapUntil("z", IsStageSelect, "select")) << "Z did not open the stage select";
     ASSERT_TRUE(TapUntil("z", BandShown, "play"))
         << "choosing the first stage showed no play screen";
   }

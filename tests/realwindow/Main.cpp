@@ -1,3 +1,10 @@
+// The real-window tests: the built ProjectMorvane and Tessaly, each started from a private copy of
+// the program folder on a private Xvfb screen of 1024 x 768, driven with XTEST input and checked
+// on the screen's pixels, in the files they write and by their exit status. Without an X server
+// to start, every test skips and says why.
+//
+// MORVANE_RW_SHOTS=<folder> keeps a picture of each step looked at; MORVANE_RW_KEEP=1 keeps
+// the temporary program folders with the programs' output (and any core file).
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
