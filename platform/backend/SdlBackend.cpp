@@ -123,10 +123,32 @@ SdlBackend::SdlBackend() : start_(Clock::now()) {
   // Our close box handling decides when the program ends, not SDL.
   SDL_SetHint("SDL_QUIT_ON_LAST_WINDOW_CLOSE", "0");
   SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  // SDL would drop what the pads do while no window of ours has the keyboard focus; whether a
+  // window without the focus sees its pads is the input devices' own cooperative level.
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
     throw Exception(std::string("The display cannot be opened (") + SDL_GetError() + ")");
   // Without joystick support the program still runs, with keyboard and mouse.
   SDL_InitSubSystem(SDL_INIT_JOYSTICK);
+  const char* driver = SDL_GetCurrentVideoDriver();
+  ownFocus_ = driver != nullptr &&
+              (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+void SdlBackend::GiveFocus(WindowId id) {
+  if (!ownFocus_ || id == focus_) return;
+  Event e;
+  if (focus_ != 0 && Find(focus_)) {
+    e.type = EventType::FocusLost;
+    e.window = focus_;
+    synthesised_.push_back(e);
+  }
+  focus_ = id;
+  if (focus_ != 0) {
+    e.type = EventType::FocusGained;
+    e.window = focus_;
+    synthesised_.push_back(e);
+  }
 }
 
 SdlBackend::~SdlBackend() {
@@ -188,6 +210,7 @@ WindowId SdlBackend::CreateWindow(const WindowDesc& desc) {
   w.window = sw;
   w.renderer = r;
   w.ignoreMovesUntil = Clock::now() + kOwnMoveGrace;
+  if (desc.visible && focus_ == 0) GiveFocus(id);
   return id;
 }
 
@@ -199,6 +222,7 @@ void SdlBackend::DestroyWindow(WindowId id) {
   SDL_DestroyWindow(it->second.window);
   windows_.erase(it);
   pointer_.WindowGone(id);
+  if (focus_ == id) focus_ = 0;
   std::erase_if(synthesised_, [id](const Event& e) { return e.window == id; });
 }
 
@@ -232,15 +256,21 @@ void SdlBackend::ShowWindow(WindowId id, bool visible) {
     SDL_ShowWindow(w->window);
   else
     SDL_HideWindow(w->window);
+  if (visible && focus_ == 0) GiveFocus(id);
+  if (!visible && focus_ == id) GiveFocus(0);
 }
 
 bool SdlBackend::HasFocus(WindowId id) {
+  if (ownFocus_) return id != 0 && id == focus_;
   Window* w = Find(id);
   return w && (SDL_GetWindowFlags(w->window) & SDL_WINDOW_INPUT_FOCUS) != 0;
 }
 
 void SdlBackend::FocusWindow(WindowId id) {
-  if (Window* w = Find(id)) SDL_RaiseWindow(w->window);
+  Window* w = Find(id);
+  if (!w) return;
+  SDL_RaiseWindow(w->window);
+  GiveFocus(id);
 }
 
 void SdlBackend::MinimizeWindow(WindowId id) {
@@ -406,24 +436,22 @@ bool SdlBackend::Translate(const SDL_Event& se, Event& e) {
       pointer_.Apply(e, Find(e.window) != nullptr);
       return true;
     case SDL_JOYDEVICEADDED: {
-      SDL_Joystick* js = SDL_JoystickOpen(se.jdevice.which);
-      if (!js) return false;
-      const auto instance = static_cast<std::uint32_t>(SDL_JoystickInstanceID(js));
-      if (joysticks_.count(instance)) {
-        SDL_JoystickClose(js);
-        return false;
-      }
-      joysticks_[instance] = js;
+      // The pad may be known already: a look at the list of pads opens what it finds.
+      SyncJoysticks();
+      const SDL_JoystickID instance = SDL_JoystickGetDeviceInstanceID(se.jdevice.which);
+      if (instance < 0 || !joysticks_.count(static_cast<std::uint32_t>(instance))) return false;
       e.type = EventType::DeviceAdded;
-      e.device = instance;
+      e.device = static_cast<std::uint32_t>(instance);
       return true;
     }
     case SDL_JOYDEVICEREMOVED: {
+      // Told even when a look at the list has closed the pad already.
       const auto instance = static_cast<std::uint32_t>(se.jdevice.which);
       auto it = joysticks_.find(instance);
-      if (it == joysticks_.end()) return false;
-      SDL_JoystickClose(it->second);
-      joysticks_.erase(it);
+      if (it != joysticks_.end()) {
+        SDL_JoystickClose(it->second);
+        joysticks_.erase(it);
+      }
       e.type = EventType::DeviceRemoved;
       e.device = instance;
       return true;
@@ -468,7 +496,28 @@ const std::uint8_t* SdlBackend::KeyboardState() {
   return SDL_GetKeyboardState(nullptr);
 }
 
+void SdlBackend::SyncJoysticks() {
+  // SDL knows of a pad before the news of it has been pumped: pads plugged in before the
+  // program started are found by the first look, and a pad pulled out is gone at once.
+  for (auto it = joysticks_.begin(); it != joysticks_.end();) {
+    if (SDL_JoystickGetAttached(it->second)) {
+      ++it;
+      continue;
+    }
+    SDL_JoystickClose(it->second);
+    it = joysticks_.erase(it);
+  }
+  const int count = SDL_NumJoysticks();
+  for (int i = 0; i < count; ++i) {
+    const SDL_JoystickID instance = SDL_JoystickGetDeviceInstanceID(i);
+    if (instance < 0 || joysticks_.count(static_cast<std::uint32_t>(instance))) continue;
+    if (SDL_Joystick* js = SDL_JoystickOpen(i))
+      joysticks_[static_cast<std::uint32_t>(SDL_JoystickInstanceID(js))] = js;
+  }
+}
+
 std::vector<JoystickInfo> SdlBackend::Joysticks() {
+  SyncJoysticks();
   std::vector<JoystickInfo> out;
   for (auto& [instance, js] : joysticks_) {
     JoystickInfo info;

@@ -68,6 +68,8 @@ class SdlBackend : public Backend {
   bool Translate(const SDL_Event& se, Event& e);
   bool TakeSynthesised(Event& e);
   void NoteMove(WindowId id);
+  void SyncJoysticks();
+  void GiveFocus(WindowId id);
   Window* Find(WindowId w);
   void Redraw(Window& w);
 
@@ -76,6 +78,10 @@ class SdlBackend : public Backend {
   std::map<std::uint32_t, _SDL_Joystick*> joysticks_;
   std::deque<Event> synthesised_;
   PointerTracker pointer_;
+  // SDL's screenless drivers give the focus to no window; we keep it ourselves there, as a
+  // desktop would give it: to the window shown or raised last.
+  bool ownFocus_ = false;
+  WindowId focus_ = 0;
   std::weak_ptr<AudioDevice> audio_;
 };
 

@@ -305,7 +305,7 @@ bool TypeMatches(DWORD wanted, DWORD have) {
   return kinds == 0 || (kinds & have) != 0;
 }
 
-// Joysticks get instance GUIDs of this shape, with the backend's instance id in Data1.
+// Joysticks get instance GUIDs of this shape, with the pad's instance number in Data1.
 constexpr std::uint16_t kJoyData2 = 0x7A31, kJoyData3 = 0x11D8;
 constexpr std::uint8_t kJoyData4[8] = {0x9B, 0x21, 0x00, 0x0C, 0x6E, 0x4D, 0x4A, 0x59};
 
@@ -326,6 +326,66 @@ GUID JoystickProductGuid(const std::string& name) {
   std::memcpy(g.Data4, "\0\0PIDVID", 8);
   return g;
 }
+
+// A controller keeps its instance number across being pulled out and plugged in again, as a
+// device's instance GUID does: the backend gives the returning pad a new id of its own, and it
+// takes the number of the pad of its name that left before it, so the devices the program
+// made for that number read it again. Numbers are counted afresh for every backend.
+class PadNumbers {
+ public:
+  static PadNumbers& Current() {
+    static PadNumbers numbers;
+    backend::Backend& b = backend::Backend::Current();
+    if (numbers.serial_ != b.Serial) numbers = PadNumbers(b.Serial);
+    numbers.Refresh(b.Joysticks());
+    return numbers;
+  }
+  // The pads plugged in now, each with its number.
+  const std::vector<std::pair<std::uint32_t, backend::JoystickInfo>>& Attached() const {
+    return attached_;
+  }
+  // The backend's id of the pad that has `number` now; false while it is unplugged.
+  bool BackendId(std::uint32_t number, std::uint32_t& id) const {
+    for (const auto& [n, info] : attached_)
+      if (n == number) {
+        id = info.instance;
+        return true;
+      }
+    return false;
+  }
+
+ private:
+  struct Slot {
+    std::string name;
+    bool plugged = false;
+    std::uint32_t backendId = 0;
+  };
+  PadNumbers(std::uint64_t serial = 0) : serial_(serial) {}
+
+  void Refresh(const std::vector<backend::JoystickInfo>& list) {
+    for (Slot& s : slots_) {
+      s.plugged = s.plugged && std::any_of(list.begin(), list.end(), [&](const auto& j) {
+                    return j.instance == s.backendId && j.name == s.name;
+                  });
+    }
+    attached_.clear();
+    for (const backend::JoystickInfo& j : list) {
+      std::size_t n = 0;
+      while (n < slots_.size() && !(slots_[n].plugged && slots_[n].backendId == j.instance)) ++n;
+      if (n == slots_.size()) {
+        n = 0;
+        while (n < slots_.size() && (slots_[n].plugged || slots_[n].name != j.name)) ++n;
+        if (n == slots_.size()) slots_.emplace_back();
+        slots_[n] = {j.name, true, j.instance};
+      }
+      attached_.emplace_back(static_cast<std::uint32_t>(n), j);
+    }
+  }
+
+  std::uint64_t serial_ = 0;
+  std::vector<Slot> slots_;  // by number
+  std::vector<std::pair<std::uint32_t, backend::JoystickInfo>> attached_;
+};
 
 void CopyName(char (&dst)[260], const std::string& src) {
   const std::size_t n = std::min<std::size_t>(src.size(), sizeof(dst) - 1);
@@ -694,9 +754,9 @@ class TJoystickDevice : public TDirectInputDevice {
  public:
   static constexpr int kMaxAxes = 8, kMaxButtons = 128, kMaxPovs = 4;
 
-  explicit TJoystickDevice(const backend::JoystickInfo& info) : BackendId(info.instance) {
+  TJoystickDevice(std::uint32_t number, const backend::JoystickInfo& info) : Number(number) {
     Instance.dwSize = sizeof(Instance);
-    Instance.guidInstance = JoystickInstanceGuid(info.instance);
+    Instance.guidInstance = JoystickInstanceGuid(number);
     Instance.guidProduct = JoystickProductGuid(info.name);
     Instance.dwDevType = DI8DEVTYPE_GAMEPAD | DIDEVTYPE_HID;
     CopyName(Instance.tszInstanceName, info.name);
@@ -714,16 +774,18 @@ class TJoystickDevice : public TDirectInputDevice {
 
  protected:
   bool Attached() override {
-    for (const backend::JoystickInfo& j : backend::Backend::Current().Joysticks())
-      if (j.instance == BackendId) return true;
-    return false;
+    std::uint32_t id;
+    return PadNumbers::Current().BackendId(Number, id);
   }
-  std::uint64_t ExclusiveId() const override { return BackendId; }
+  std::uint64_t ExclusiveId() const override { return Number; }
   HRESULT PollResult() override { return DI_OK; }
 
   bool Sample(Snapshot& snap) override {
+    std::uint32_t id;
     backend::JoystickState st;
-    if (!backend::Backend::Current().ReadJoystick(BackendId, st)) return false;
+    if (!PadNumbers::Current().BackendId(Number, id) ||
+        !backend::Backend::Current().ReadJoystick(id, st))
+      return false;
     snap.axes.assign(st.axes.begin(), st.axes.end());
     snap.buttons.assign(st.buttons.begin(), st.buttons.end());
     for (std::uint8_t h : st.hats) snap.povs.push_back(PovFromHat(h));
@@ -731,7 +793,7 @@ class TJoystickDevice : public TDirectInputDevice {
   }
 
  private:
-  std::uint32_t BackendId;
+  std::uint32_t Number;  // the pad's instance number, which outlives its plugging
 };
 
 class TDirectInput8 : public TRefCounted<IDirectInput8A> {
@@ -760,9 +822,9 @@ class TDirectInput8 : public TRefCounted<IDirectInput8A> {
       return DI_OK;
     }
     if (IsJoystickInstanceGuid(rguid))
-      for (const backend::JoystickInfo& j : backend::Backend::Current().Joysticks())
-        if (j.instance == rguid.Data1) {
-          *out = new TJoystickDevice(j);
+      for (const auto& [number, j] : PadNumbers::Current().Attached())
+        if (number == rguid.Data1) {
+          *out = new TJoystickDevice(number, j);
           return DI_OK;
         }
     return DIERR_DEVICENOTREG;
@@ -788,11 +850,12 @@ class TDirectInput8 : public TRefCounted<IDirectInput8A> {
     }
     if (devType == DI8DEVCLASS_ALL || devType == DI8DEVCLASS_GAMECTRL) {
       // Taken once up front: the callback may create devices while we walk the list.
-      for (const backend::JoystickInfo& j : backend::Backend::Current().Joysticks()) {
+      const auto pads = PadNumbers::Current().Attached();
+      for (const auto& [number, j] : pads) {
         if (ffOnly && !j.forceFeedback) continue;
         DIDEVICEINSTANCEA& d = found.emplace_back();
         d.dwSize = sizeof(d);
-        d.guidInstance = JoystickInstanceGuid(j.instance);
+        d.guidInstance = JoystickInstanceGuid(number);
         d.guidProduct = JoystickProductGuid(j.name);
         d.dwDevType = DI8DEVTYPE_GAMEPAD | DIDEVTYPE_HID;
         CopyName(d.tszInstanceName, j.name);
@@ -807,9 +870,8 @@ class TDirectInput8 : public TRefCounted<IDirectInput8A> {
   HRESULT GetDeviceStatus(const GUID& g) override {
     if (g == GUID_SysKeyboard || g == GUID_SysMouse) return DI_OK;
     if (IsJoystickInstanceGuid(g)) {
-      for (const backend::JoystickInfo& j : backend::Backend::Current().Joysticks())
-        if (j.instance == g.Data1) return DI_OK;
-      return DI_NOEFFECT;
+      std::uint32_t id;
+      return PadNumbers::Current().BackendId(g.Data1, id) ? DI_OK : DI_NOEFFECT;
     }
     return DIERR_DEVICENOTREG;
   }

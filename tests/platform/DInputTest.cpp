@@ -382,6 +382,48 @@ TEST_F(DInputTest, ExclusivePadHasOneOwnerAndUnpluggingLosesIt) {
   EXPECT_EQ(di->CreateDevice(info.guidInstance, &gone, nullptr), DIERR_DEVICENOTREG);
 }
 
+// A pad pulled out and plugged in again comes back under its old instance GUID (the backend
+// gives it a new id), so the device made for it reads it again; a pad of another name does not
+// take that place, and of two pads of one name the returning one takes the free place.
+TEST_F(DInputTest, ARepluggedPadIsReadAgainByTheDeviceMadeForIt) {
+  const auto first = hb->PlugJoystick("Pad", 2, 2, 0);
+  const auto twin = hb->PlugJoystick("Pad", 2, 2, 0);
+  auto* a = Pad(first, DISCL_FOREGROUND | DISCL_NONEXCLUSIVE);
+  auto* b = Pad(twin, DISCL_FOREGROUND | DISCL_NONEXCLUSIVE);
+  ASSERT_EQ(a->Acquire(), DI_OK);
+  ASSERT_EQ(b->Acquire(), DI_OK);
+  DIDEVICEINSTANCEA info{};
+  info.dwSize = sizeof info;
+  ASSERT_EQ(a->GetDeviceInfo(&info), DI_OK);
+  DIJOYSTATE s;
+
+  hb->UnplugJoystick(first);
+  EXPECT_EQ(a->GetDeviceState(sizeof s, &s), DIERR_INPUTLOST);
+  // Another product meanwhile gets a place of its own.
+  const auto other = hb->PlugJoystick("Wheel", 2, 2, 0);
+  EXPECT_EQ(a->Acquire(), DIERR_UNPLUGGED);
+  const auto again = hb->PlugJoystick("Pad", 2, 2, 0);
+  ASSERT_NE(again, first);
+  EXPECT_EQ(di->GetDeviceStatus(info.guidInstance), DI_OK);
+  ASSERT_EQ(a->Acquire(), DI_OK);
+  hb->SetJoystickButton(again, 1, true);
+  hb->SetJoystickButton(twin, 0, true);
+  hb->SetJoystickButton(other, 0, true);
+  ASSERT_EQ(a->GetDeviceState(sizeof s, &s), DI_OK);
+  EXPECT_EQ(s.rgbButtons[0], 0);
+  EXPECT_EQ(s.rgbButtons[1], 0x80);
+  ASSERT_EQ(b->GetDeviceState(sizeof s, &s), DI_OK);
+  EXPECT_EQ(s.rgbButtons[0], 0x80);
+  EXPECT_EQ(s.rgbButtons[1], 0);
+  // Three pads attached, under three GUIDs, the returning one under its old one.
+  const auto pads = Enum(DI8DEVCLASS_GAMECTRL, DIEDFL_ATTACHEDONLY);
+  ASSERT_EQ(pads.size(), 3u);
+  std::set<std::uint32_t> numbers;
+  for (const auto& d : pads) numbers.insert(d.guidInstance.Data1);
+  EXPECT_EQ(numbers.size(), 3u);
+  EXPECT_EQ(numbers.count(info.guidInstance.Data1), 1u);
+}
+
 TEST(DInputEnum, ClassesForceFeedbackAndStop) {
   auto owned = std::make_unique<FeedbackBackend>();
   FeedbackBackend* fb = owned.get();
