@@ -48,7 +48,8 @@ ProgramFolder::ProgramFolder(std::optional<std::size_t> Length) {
 ProgramFolder::~ProgramFolder() {
   std::error_code ec;
   // MORVANE_RW_KEEP leaves the folder, with the programs' output and any core, to look into.
-  if (!std::getenv("MORVANE_RW_KEEP")) fs::remove_all(Root_, ec);
+  const char* keep = std::getenv("MORVANE_RW_KEEP");
+  if (!keep || !*keep) fs::remove_all(Root_, ec);
 }
 
 void ProgramFolder::WriteChart(const std::string& Name, const std::string& Lines) const {
