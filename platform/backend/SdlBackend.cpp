@@ -573,8 +573,10 @@ int SdlBackend::ShowMessageBox(const MessageBoxDesc& desc) {
       data.flags = SDL_MESSAGEBOX_INFORMATION;
       break;
   }
-  Window* parent = Find(desc.parent);
-  data.window = parent ? parent->window : nullptr;
+  // No parent for SDL: over a parent that no window manager has framed, its X11 box adds the
+  // parent's position twice and can land partly off the screen. Without one the box is centred
+  // on the screen, where it always fits once its lines are wrapped to the screen's width.
+  data.window = nullptr;
   data.title = desc.title.c_str();
   std::string message = desc.text;
   if (!desc.lines.empty()) {

@@ -30,10 +30,12 @@ D3DPRIMCAPS SoftwareCaps() {
   return c;
 }
 
-// Weak: each Direct3D object takes itself out when it goes.
+// Weak: each Direct3D object takes itself out when it goes. Never destroyed: the forms, and
+// with them the last Direct3D objects, are freed at exit after the static objects made once the
+// program ran, this one among them.
 std::map<ddraw::DirectDrawObject*, Direct3DObject*>& Objects() {
-  static std::map<ddraw::DirectDrawObject*, Direct3DObject*> objects;
-  return objects;
+  static auto* objects = new std::map<ddraw::DirectDrawObject*, Direct3DObject*>();
+  return *objects;
 }
 
 const DeviceInfo* FindDevice(const GUID& guid) {
@@ -50,8 +52,9 @@ bool IsDirect3DIid(const IID& iid) {
 }  // namespace
 
 Machine& TheMachine() {
-  static Machine m{{SoftwareDevice()}};
-  return m;
+  // Never destroyed, for the same reason as the registry of objects above.
+  static auto* m = new Machine{{SoftwareDevice()}};
+  return *m;
 }
 
 DeviceInfo SoftwareDevice() {

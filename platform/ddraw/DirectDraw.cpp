@@ -85,8 +85,10 @@ void Machine::ResetSettings() {
 }
 
 Machine& TheMachine() {
-  static Machine m;
-  return m;
+  // Never destroyed: the forms, and with them the last surfaces and DirectDraw objects, are
+  // freed at exit after the static objects made once the program ran.
+  static auto* m = new Machine();
+  return *m;
 }
 
 PixelFormat Machine::DisplayFormat() const {
