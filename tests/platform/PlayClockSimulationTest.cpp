@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <random>
 
 #include "platform/backend/PlayClock.h"
@@ -130,13 +129,10 @@ TEST(PlayClockSimulation, FollowsTheFrameLeavingTheCardForAnHour) {
   };
   for (const Case& c : cases) {
     const Errors e = Simulate(c, 3600);
-    std::printf(
-        "period %4d held %d card %+4d ppm jitter %.0f ms%s: mean %.3f ms, worst %.3f ms, "
-        "bias first %+.3f ms, last %+.3f ms\n",
-        c.period, c.held, c.ppm, c.jitterMs, c.runsDry ? " dry" : "    ", e.meanMs, e.worstMs,
-        e.firstMinutesMs, e.lastMinutesMs);
-    SCOPED_TRACE(testing::Message() << "period " << c.period << ", held " << c.held << ", " << c.ppm
-                                    << " ppm, dry " << c.runsDry);
+    SCOPED_TRACE(testing::Message()
+                 << "period " << c.period << ", held " << c.held << ", " << c.ppm << " ppm, dry "
+                 << c.runsDry << ": mean " << e.meanMs << " ms, worst " << e.worstMs << " ms, bias "
+                 << e.firstMinutesMs << " ms first, " << e.lastMinutesMs << " ms last");
     EXPECT_LE(e.meanMs, 1.0);
     EXPECT_LE(e.worstMs, 2.0 + c.jitterMs);
     EXPECT_NEAR(e.lastMinutesMs, e.firstMinutesMs, 0.25);  // no growth over the hour
