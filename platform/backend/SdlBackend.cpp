@@ -68,8 +68,8 @@ class SdlAudioDevice : public AudioDevice {
   // Frames still to be played when a callback has just filled SDL's buffer. SDL tells neither
   // the driver's nor the server's latency, so this is an estimate from the obtained buffer: the
   // buffer itself and one period the driver keeps queued. A PulseAudio server was measured to
-  // hold a little less, between 1.7 periods (2048 frames) and 1.9 (256), so the estimate errs
-  // on the late side by a few milliseconds at the periods in use.
+  // hold a little less, between 1.7 periods (2048 frames) and 1.9 (256), so positions lag the
+  // sound by a few milliseconds there at the periods in use.
   static std::uint64_t HeldFrames(const SDL_AudioSpec& have) {
     const std::uint64_t period = have.samples > 0 ? have.samples : kAudioFrames;
     return 2 * period;
