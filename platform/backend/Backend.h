@@ -111,8 +111,12 @@ class AudioDevice {
   // Lock against the render callback while the window's thread changes what is mixed.
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
-  // Frames that have left the speaker so far: what was handed to the device minus what is
-  // still queued in it. Music positions are computed from this, never from the wall clock.
+  // The frame leaving the device now, counted since it was opened: the frames its callbacks
+  // have asked for minus those it still holds. Headless it holds nothing and the virtual clock
+  // renders every frame as it plays it. On SDL, which tells no driver's or server's latency,
+  // what it holds is taken as SDL's buffer and one period more, and the wall clock carries the
+  // count on from the last callback, never past the last frame handed over. Never decreases;
+  // music positions are computed from it.
   virtual std::uint64_t FramesPlayed() const = 0;
 };
 

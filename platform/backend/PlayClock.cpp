@@ -1,39 +1,86 @@
 #include "platform/backend/PlayClock.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace backend {
 
-std::uint64_t PlayClock::FramesIn(Time from, Time to) const {
-  if (to <= from) return 0;
-  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
-  return static_cast<std::uint64_t>(us) * static_cast<std::uint64_t>(rate_) / 1000000u;
+namespace {
+
+// Disagreements up to this are the thread's wake-up noise; larger ones are real.
+constexpr double kNoiseSeconds = 0.004;
+// The share of a noisy disagreement the estimate follows at each callback: the noise of one
+// wake-up is mostly averaged out, while an error that persists is gone within a few dozen
+// callbacks.
+constexpr double kFollow = 0.125;
+
+double Seconds(PlayClock::Time from, PlayClock::Time to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+PlayClock::PlayClock(int rate, std::uint64_t held)
+    : rate_(static_cast<double>(rate)), held_(static_cast<std::int64_t>(held)) {}
+
+double PlayClock::EstimateAt(Time now) const {
+  return static_cast<double>(anchorFrame_) + rate_ * Seconds(anchorAt_, now);
 }
 
 void PlayClock::Handed(std::uint64_t frames, Time now) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (handed_ == 0) {
-    startAt_ = now;
-    startFrame_ = 0;
-  } else if (startFrame_ + FramesIn(startAt_, now) > handed_) {
-    // It ran dry before this block came: it goes on from here.
-    startAt_ = now;
-    startFrame_ = handed_;
+  const std::int64_t before = handed_;
+  handed_ += static_cast<std::int64_t>(frames);
+  // What the sample count says leaves the device now.
+  const std::int64_t anchor = handed_ - held_;
+  if (!started_) {
+    started_ = true;
+    Anchor(anchor, 0, now);
+    return;
   }
-  handed_ += frames;
-  chunk_ = frames;
-  at_ = now;
+  const double estimate = EstimateAt(now);
+  if (estimate >= static_cast<double>(before)) {
+    // It has played everything handed before: it ran dry and starts again with this block now.
+    // Until it is full again, the callbacks come as fast as it takes them and say nothing of
+    // where it plays.
+    Anchor(before, 0, now);
+    doubted_ = 0;
+    return;
+  }
+  const double lead = estimate - static_cast<double>(anchor);
+  const double noise = kNoiseSeconds * rate_;
+  if (std::abs(lead) <= noise) {
+    Anchor(anchor, lead * (1.0 - kFollow), now);
+    doubted_ = 0;
+  } else if (lead > 0 && ++doubted_ <= RefillCallbacks(frames)) {
+    // Behind the estimate: the first of several blocks asked for together, or the device is
+    // filling up again. The blocks that follow at once bear the estimate out; only when they
+    // do not, for as long as a refill takes, is the device taken to have stalled.
+    Anchor(anchor, lead, now);
+  } else {
+    Anchor(anchor, 0, now);
+    doubted_ = 0;
+  }
+}
+
+void PlayClock::Anchor(std::int64_t frame, double lead, Time now) {
+  anchorFrame_ = frame;
+  anchorAt_ =
+      now - std::chrono::duration_cast<Time::duration>(std::chrono::duration<double>(lead / rate_));
+}
+
+int PlayClock::RefillCallbacks(std::uint64_t frames) const {
+  if (frames == 0) return 1;
+  return static_cast<int>((static_cast<std::uint64_t>(held_) + frames - 1) / frames);
 }
 
 std::uint64_t PlayClock::Played(Time now) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (handed_ == 0) return reported_;
-  // Real time since it started playing, and the pace of the callbacks: the block just handed
-  // over is still to be played. A device slower than its rate is followed by the second.
-  const std::uint64_t inTime = startFrame_ + FramesIn(startAt_, now);
-  const std::uint64_t paced = handed_ - chunk_ + FramesIn(at_, now);
-  const std::uint64_t p = std::min({inTime, paced, handed_});
-  reported_ = std::max(reported_, p);
+  if (!started_) return reported_;
+  // The device cannot play what it has not been handed: if no callback comes, the count stops
+  // where the device itself must.
+  const double estimate = std::clamp(EstimateAt(now), 0.0, static_cast<double>(handed_));
+  reported_ = std::max(reported_, static_cast<std::uint64_t>(estimate));
   return reported_;
 }
 

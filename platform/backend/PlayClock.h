@@ -1,9 +1,14 @@
-// How many frames an audio device that calls back for blocks has really played. A device plays
-// its frames at its rate in real time from the first block it was handed, except that it cannot
-// play what it has not been handed yet: when it runs dry it waits, silent, for the next block.
-// Some drivers ask for blocks faster than they play them (a timer that sleeps whole
-// milliseconds, or a buffer filled two blocks at a time), so the pace of the callbacks alone
-// would run ahead of what has left the speaker; the count here never does.
+// The frame an audio device that calls back for blocks is playing now. The device's own sample
+// count is the truth: every callback says how many frames it has asked for so far, and of those
+// it still holds a known number (its buffer, the driver's periods, the server's latency). The
+// wall clock only carries the count on between two callbacks, so a sound card whose clock runs
+// a little fast or slow against the system's is followed without any drift.
+//
+// The time of each callback is scheduling noise of the device's thread around the moment the
+// device took its block. A callback that disagrees with the running estimate by a few
+// milliseconds moves it only part of the way; one that disagrees by more is followed at once,
+// except where the blocks that come right after it may still bear the estimate out (several
+// blocks asked for together, a device filling up again after it ran dry).
 //
 // Thread-safe on its own lock, which is never held while anything else is called: the device's
 // thread hands blocks over while the window's thread asks for the count.
@@ -19,24 +24,32 @@ class PlayClock {
  public:
   using Time = std::chrono::steady_clock::time_point;
 
-  explicit PlayClock(int rate) : rate_(rate) {}
+  // `held`: the frames a device has not played yet at the moment a callback has handed its block
+  // over, that block included.
+  PlayClock(int rate, std::uint64_t held);
 
   // The device has just taken `frames` more frames.
   void Handed(std::uint64_t frames, Time now);
-  // Frames played by `now`; never more than handed over, never less than reported before.
+  // The frame leaving the device at `now`: never more than handed over, never less than
+  // reported before.
   std::uint64_t Played(Time now);
 
  private:
-  std::uint64_t FramesIn(Time from, Time to) const;
+  double EstimateAt(Time now) const;
+  // From now on the estimate is `lead` frames ahead of `frame` at `now`.
+  void Anchor(std::int64_t frame, double lead, Time now);
+  // Callbacks of `frames` it takes to fill the device from empty.
+  int RefillCallbacks(std::uint64_t frames) const;
 
   std::mutex mutex_;
-  const int rate_;
-  std::uint64_t handed_ = 0;  // frames handed over so far
-  std::uint64_t chunk_ = 0;   // the last block
-  Time at_{};                 // when the last block was handed over
-  // Since `startAt_` the device has been playing without a gap from frame `startFrame_` on.
-  Time startAt_{};
-  std::uint64_t startFrame_ = 0;
+  const double rate_;
+  const std::int64_t held_;
+  std::int64_t handed_ = 0;
+  bool started_ = false;
+  // Frame `anchorFrame_` left the device at `anchorAt_`; the frames after it leave at the rate.
+  std::int64_t anchorFrame_ = 0;
+  Time anchorAt_{};
+  int doubted_ = 0;  // callbacks in a row that came later than the estimate expected
   std::uint64_t reported_ = 0;
 };
 

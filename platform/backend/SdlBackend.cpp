@@ -41,6 +41,8 @@ class SdlAudioDevice : public AudioDevice {
     // No changes allowed: SDL converts to whatever the hardware wants.
     id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id_ == 0) return false;
+    // The device stays paused, and calls nothing back, until the clock is there.
+    clock_ = std::make_unique<PlayClock>(kAudioRate, HeldFrames(have));
     SDL_PauseAudioDevice(id_, 0);
     return true;
   }
@@ -50,20 +52,31 @@ class SdlAudioDevice : public AudioDevice {
   // Not under the device's lock: its thread holds that while it waits for the mixer, and the
   // mixer's users ask for this with the mixer locked.
   std::uint64_t FramesPlayed() const override {
-    return clock_.Played(std::chrono::steady_clock::now());
+    return clock_ ? clock_->Played(std::chrono::steady_clock::now()) : 0;
   }
 
  private:
   static void Callback(void* self, Uint8* stream, int len) {
+    // The device asks for the block now; mixing it takes time of its own.
+    const auto now = std::chrono::steady_clock::now();
     auto* dev = static_cast<SdlAudioDevice*>(self);
     std::memset(stream, 0, static_cast<std::size_t>(len));
     const int frames = len / 4;
     if (dev->render_) dev->render_(reinterpret_cast<std::int16_t*>(stream), frames);
-    dev->clock_.Handed(static_cast<std::uint64_t>(frames), std::chrono::steady_clock::now());
+    dev->clock_->Handed(static_cast<std::uint64_t>(frames), now);
+  }
+  // Frames still to be played when a callback has just filled SDL's buffer. SDL tells neither
+  // the driver's nor the server's latency, so this is an estimate from the obtained buffer: the
+  // buffer itself and one period the driver keeps queued. A PulseAudio server was measured to
+  // hold a little less, between 1.7 periods (2048 frames) and 1.9 (256), so positions lag the
+  // sound by a few milliseconds there at the periods in use.
+  static std::uint64_t HeldFrames(const SDL_AudioSpec& have) {
+    const std::uint64_t period = have.samples > 0 ? have.samples : kAudioFrames;
+    return 2 * period;
   }
   AudioRenderFn render_;
   SDL_AudioDeviceID id_ = 0;
-  mutable PlayClock clock_{kAudioRate};
+  std::unique_ptr<PlayClock> clock_;
 };
 
 // Without a sound device the program still needs music positions that move: render into
@@ -110,7 +123,8 @@ class NullAudioDevice : public AudioDevice {
   }
   AudioRenderFn render_;
   mutable std::recursive_mutex mutex_;
-  mutable PlayClock clock_{kAudioRate};
+  // A block is due when it is handed over and plays from then on: nothing is queued ahead.
+  mutable PlayClock clock_{kAudioRate, kAudioFrames};
   std::mutex stopMutex_;
   std::condition_variable stopCv_;
   bool stop_ = false;

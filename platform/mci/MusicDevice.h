@@ -1,7 +1,9 @@
 // The media player's device: one opened MP3 file played through the process-wide mixer, so the
 // music and the sound effects share one device and one clock. Positions are in frames of
-// 44.1 kHz and follow what has actually left the speaker (the mixer's played-frame count), never
-// the wall clock: while playing, the position is the frame of the music that is audible now.
+// 44.1 kHz. While playing, the position is the frame of the music the device is playing now, as
+// its played-frame count has it (see backend::AudioDevice::FramesPlayed: the device's sample
+// count less what it still holds, the wall clock only filling in between its callbacks); it
+// never goes back within one play.
 //
 // Modes: closed, stopped, playing, paused. Stopped after Open, Stop, a seek and the natural end
 // (where the position equals the length exactly). Everything runs on the window's thread except
