@@ -1,0 +1,636 @@
+#include "platform/d3d/RasterSpans.h"
+
+#include <emmintrin.h>
+
+#include <type_traits>
+#include <vector>
+
+#include "platform/ddraw/DDrawObjects.h"
+
+namespace d3d::raster {
+
+namespace {
+
+// Texture coordinates in texels, 32.32 fixed point: over the widest span the stepping drifts
+// by far less than the guard below.
+constexpr int kFracBits = 32;
+constexpr double kFixedScale = 4294967296.0;
+// A point-sampled coordinate whose fraction lies this close to a texel edge may floor the other
+// way than the per-pixel formula does; such pixels take that formula.
+constexpr std::uint32_t kGuard = 1u << 16;
+// Coordinates beyond this many texels leave too few bits of fraction in a double.
+constexpr double kMaxTexels = 1 << 20;
+
+bool NearTexelEdge(std::int64_t f) {
+  return static_cast<std::uint32_t>(static_cast<std::uint32_t>(f) + kGuard) < 2 * kGuard;
+}
+int WholeTexels(std::int64_t f) { return static_cast<int>(f >> kFracBits); }
+std::int64_t ToFixed(double texels) { return std::llround(texels * kFixedScale); }
+
+// n / 255 rounded down, exact for n below 65535.
+inline std::uint32_t Div255(std::uint32_t n) { return (n + 1 + (n >> 8)) >> 8; }
+
+inline std::uint32_t Pack(int a, int r, int g, int b) {
+  return static_cast<std::uint32_t>(a) << 24 | static_cast<std::uint32_t>(r) << 16 |
+         static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The sampled part of the texture, addressed: texel (i, j) of the drawing, whatever the
+// addressing makes of it, lies at At(i, j).
+
+struct Texels {
+  std::vector<std::uint32_t> Words;  // A8R8G8B8
+  std::vector<std::uint8_t> Keyed;   // 1 for a texel the key takes out; empty without a key
+  int I0 = 0, J0 = 0, Width = 0, Height = 0;
+  int TexW = 0, TexH = 0;
+
+  std::ptrdiff_t Index(int i, int j) const {
+    return static_cast<std::ptrdiff_t>(j - J0) * Width + (i - I0);
+  }
+  bool Holds(int i, int j) const { return i >= I0 && j >= J0 && i < I0 + Width && j < J0 + Height; }
+};
+
+// False when the region is too large to copy for one drawing.
+bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD addressV, int i0,
+                   int i1, int j0, int j1, Texels& out) {
+  const std::int64_t w = std::int64_t{i1} - i0 + 1, h = std::int64_t{j1} - j0 + 1;
+  ddraw::PixelStore& store = texture.Store();
+  const std::int64_t texArea = std::int64_t{store.Width} * store.Height;
+  if (w <= 0 || h <= 0 || w * h > std::max<std::int64_t>(4 * texArea + 4096, 1 << 16) ||
+      w * h > (1 << 24))
+    return false;
+  out.I0 = i0, out.J0 = j0, out.Width = static_cast<int>(w), out.Height = static_cast<int>(h);
+  out.TexW = store.Width, out.TexH = store.Height;
+  out.Words.resize(static_cast<std::size_t>(w * h));
+
+  const ddraw::PixelFormat& f = texture.Format();
+  const Channel red(f.RMask), green(f.GMask), blue(f.BMask), alpha(f.AMask);
+  const PALETTEENTRY* palette = nullptr;
+  DWORD keyMask;
+  if (f.IsIndexed()) {
+    palette = texture.AttachedPalette() ? texture.AttachedPalette()->Entries() : nullptr;
+    keyMask = f.ValueMask();
+  } else {
+    // The key compares colours; an alpha channel is not part of it.
+    keyMask = f.RMask | f.GMask | f.BMask;
+  }
+  DDCOLORKEY key;
+  const bool keyed = useKey && texture.SourceKey(key);
+  DWORD keyLow = 0, keyHigh = 0;
+  if (keyed) {
+    keyLow = key.dwColorSpaceLowValue & keyMask;
+    keyHigh = std::max(key.dwColorSpaceHighValue & keyMask, keyLow);
+    out.Keyed.assign(out.Words.size(), 0);
+  } else {
+    out.Keyed.clear();
+  }
+  const bool plain32 = !f.IsIndexed() && f.BitCount == 32 && f.RMask == 0xFF0000 &&
+                       f.GMask == 0xFF00 && f.BMask == 0xFF &&
+                       (f.AMask == 0 || f.AMask == 0xFF000000u);
+
+  std::vector<int> columns(static_cast<std::size_t>(w));
+  for (int k = 0; k < w; ++k) columns[k] = Address(i0 + k, store.Width, addressU);
+  for (int r = 0; r < h; ++r) {
+    const std::uint8_t* row = store.Row(Address(j0 + r, store.Height, addressV));
+    std::uint32_t* dst = out.Words.data() + static_cast<std::ptrdiff_t>(r) * w;
+    std::uint8_t* keyDst = keyed ? out.Keyed.data() + static_cast<std::ptrdiff_t>(r) * w : nullptr;
+    if (plain32 && !keyed) {
+      // The common case, without the format's decoding; inside the texture a straight copy.
+      const std::uint32_t fill = f.AMask ? 0 : 0xFF000000u;
+      const auto* src = reinterpret_cast<const std::uint32_t*>(row);
+      const int inFrom = std::clamp(-i0, 0, static_cast<int>(w));
+      const int inTo = std::clamp(store.Width - i0, inFrom, static_cast<int>(w));
+      for (int k = 0; k < inFrom; ++k) dst[k] = src[columns[k]] | fill;
+      for (int k = inFrom; k < inTo; ++k) dst[k] = src[i0 + k] | fill;
+      for (int k = inTo; k < w; ++k) dst[k] = src[columns[k]] | fill;
+      continue;
+    }
+    if (plain32) {
+      const std::uint32_t fill = f.AMask ? 0 : 0xFF000000u;
+      for (int k = 0; k < w; ++k) {
+        std::uint32_t raw;
+        std::memcpy(&raw, row + std::size_t{4} * static_cast<std::size_t>(columns[k]), 4);
+        dst[k] = raw | fill;
+        if (keyed) {
+          const DWORD m = raw & keyMask;
+          keyDst[k] = m >= keyLow && m <= keyHigh;
+        }
+      }
+      continue;
+    }
+    for (int k = 0; k < w; ++k) {
+      const DWORD raw = ReadRaw(row, columns[k], f.BitCount);
+      if (keyed) {
+        const DWORD m = raw & keyMask;
+        keyDst[k] = m >= keyLow && m <= keyHigh;
+      }
+      if (f.IsIndexed()) {
+        if (palette) {
+          const PALETTEENTRY& e = palette[raw & 0xFF];
+          dst[k] = Pack(255, e.peRed, e.peGreen, e.peBlue);
+        } else {
+          dst[k] = Pack(255, 0, 0, 0);
+        }
+      } else {
+        dst[k] = Pack(alpha.Bits ? alpha.Decode(raw) : 255, red.Decode(raw), green.Decode(raw),
+                      blue.Decode(raw));
+      }
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Target formats: pixels read as A8R8G8B8 words (alpha 255 without an alpha channel) and
+// written back with the bits no channel carries cleared.
+
+template <bool Alpha>
+struct Target32 {
+  static constexpr bool HasAlpha = Alpha;
+  static std::uint32_t Load(const std::uint8_t* row, int x) {
+    std::uint32_t v;
+    std::memcpy(&v, row + x * 4, 4);
+    return HasAlpha ? v : (v | 0xFF000000u);
+  }
+  static void Store(std::uint8_t* row, int x, std::uint32_t argb) {
+    const std::uint32_t v = HasAlpha ? argb : (argb & 0xFFFFFFu);
+    std::memcpy(row + x * 4, &v, 4);
+  }
+};
+
+template <int GreenBits>
+struct Target16 {
+  static constexpr bool HasAlpha = false;
+  static constexpr int RedShift = 5 + GreenBits;
+  static std::uint32_t Load(const std::uint8_t* row, int x) {
+    std::uint16_t p;
+    std::memcpy(&p, row + x * 2, 2);
+    const std::uint32_t r = (p >> RedShift) & 31, g = (p >> 5) & ((1u << GreenBits) - 1),
+                        b = p & 31;
+    const std::uint32_t g8 = GreenBits == 6 ? (g << 2 | g >> 4) : (g << 3 | g >> 2);
+    return 0xFF000000u | (r << 3 | r >> 2) << 16 | g8 << 8 | (b << 3 | b >> 2);
+  }
+  static void Store(std::uint8_t* row, int x, std::uint32_t argb) {
+    const std::uint16_t p = static_cast<std::uint16_t>(
+        ((argb >> 19) & 31) << RedShift |
+        ((argb >> (16 - GreenBits)) & ((1u << GreenBits) - 1)) << 5 | ((argb >> 3) & 31));
+    std::memcpy(row + x * 2, &p, 2);
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Blends, on A8R8G8B8 words, each channel as the per-pixel drawer computes it.
+
+enum class Blend { Copy, Add, Sub, Alpha };
+
+inline __m128i Widen(std::uint32_t argb) {
+  return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(argb)), _mm_setzero_si128());
+}
+inline std::uint32_t Narrow(__m128i v) {
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+// Each 16-bit lane n (below 65535) divided by 255, rounded down.
+inline __m128i Div255Lanes(__m128i n) {
+  const __m128i one = _mm_set1_epi16(1);
+  return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(n, one), _mm_srli_epi16(n, 8)), 8);
+}
+
+template <Blend B>
+inline std::uint32_t BlendPixel(std::uint32_t src, std::uint32_t dst) {
+  if constexpr (B == Blend::Copy) {
+    return src;
+  } else if constexpr (B == Blend::Add) {
+    // (s * 255 + d * 255 + 127) / 255 is s + d.
+    const __m128i s = _mm_cvtsi32_si128(static_cast<int>(src));
+    const __m128i d = _mm_cvtsi32_si128(static_cast<int>(dst));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(s, d)));
+  } else if constexpr (B == Blend::Sub) {
+    // Nothing of the source, what is there scaled by the source's complement.
+    const __m128i s = Widen(src), d = Widen(dst);
+    const __m128i n = _mm_add_epi16(_mm_mullo_epi16(d, _mm_sub_epi16(_mm_set1_epi16(255), s)),
+                                    _mm_set1_epi16(127));
+    return Narrow(Div255Lanes(n));
+  } else {
+    const __m128i s = Widen(src), d = Widen(dst);
+    const __m128i a = _mm_set1_epi16(static_cast<short>(src >> 24));
+    const __m128i n =
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(s, a),
+                                    _mm_mullo_epi16(d, _mm_sub_epi16(_mm_set1_epi16(255), a))),
+                      _mm_set1_epi16(127));
+    return Narrow(Div255Lanes(n));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bilinear weighing of four texels, weights in 1/16384 (so that a whole weight still fits a
+// signed 16-bit lane).
+
+inline std::uint32_t Bilinear(std::uint32_t t00, std::uint32_t t01, std::uint32_t t10,
+                              std::uint32_t t11, std::uint32_t fx, std::uint32_t fy) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wx = _mm_set1_epi32(static_cast<int>((fx << 16) | (16384 - fx)));
+  const __m128i wy = _mm_set1_epi32(static_cast<int>((fy << 16) | (16384 - fy)));
+  // Channels of a pair of texels side by side: b0 b1 g0 g1 r0 r1 a0 a1.
+  const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(t00)),
+                                                          _mm_cvtsi32_si128(static_cast<int>(t01))),
+                                        zero);
+  const __m128i bottom =
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(t10)),
+                                          _mm_cvtsi32_si128(static_cast<int>(t11))),
+                        zero);
+  // Each row's channels in 1/128 (at most 255 * 128, within 16 signed bits).
+  const __m128i h0 = _mm_srli_epi32(_mm_madd_epi16(top, wx), 7);
+  const __m128i h1 = _mm_srli_epi32(_mm_madd_epi16(bottom, wx), 7);
+  const __m128i rows = _mm_unpacklo_epi16(_mm_packs_epi32(h0, zero), _mm_packs_epi32(h1, zero));
+  const __m128i v =
+      _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(rows, wy), _mm_set1_epi32(1 << 20)), 21);
+  const __m128i packed = _mm_packs_epi32(v, zero);
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(packed, zero)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// One drawing: what every span needs.
+
+struct Drawing {
+  ddraw::PixelStore* Target = nullptr;
+  const Texels* Tex = nullptr;
+  DWORD Cull = 0;
+  bool MagLinear = false, MinLinear = false;
+  // The stage's output for each channel's texel value, the vertex colour being the same
+  // everywhere (A, R, G, B).
+  std::uint8_t Lut[4][256] = {};
+};
+
+// The per-pixel formula for the texel a point-sampled pixel takes, for the pixels of one row:
+// the edge values computed as the per-pixel drawer computes them, with what does not change
+// along the row worked out once.
+class ExactRow {
+ public:
+  ExactRow(const Triangle& t, const Texels& tex, int y) : T(t), W(tex.TexW), H(tex.TexH) {
+    for (int e = 0; e < 3; ++e) {
+      const Vertex& a = *t.EdgeFrom[e];
+      const Vertex& b = *t.EdgeTo[e];
+      Across[e] = (b.X - a.X) * (y - a.Y);
+      Down[e] = b.Y - a.Y;
+      FromX[e] = a.X;
+    }
+  }
+  void Texel(int x, int& i, int& j) const {
+    double w[3], u, v;
+    Weights(x, w);
+    AffineTexCoords(T, w, u, v);
+    i = static_cast<int>(std::floor(u * W));
+    j = static_cast<int>(std::floor(v * H));
+  }
+  int Column(int x) const {
+    int i, j;
+    Texel(x, i, j);
+    return i;
+  }
+  int Row(int x) const {
+    double w[3];
+    Weights(x, w);
+    const double l0 = w[0] * T.InverseArea, l1 = w[1] * T.InverseArea, l2 = w[2] * T.InverseArea;
+    return static_cast<int>(std::floor((l0 * T.V[0]->V + l1 * T.V[1]->V + l2 * T.V[2]->V) * H));
+  }
+  void Weights(int x, double w[3]) const {
+    for (int e = 0; e < 3; ++e) w[e] = Across[e] - Down[e] * (x - FromX[e]);
+  }
+
+ private:
+  const Triangle& T;
+  int W, H;
+  double Across[3], Down[3], FromX[3];
+};
+
+// The per-pixel formula for a bilinear sample near keyed texels: keyed ones take no part, and
+// the pixel is keyed out when they would weigh half or more.
+inline bool ExactBilinear(const Triangle& t, const Texels& tex, const ExactRow& exact, int x,
+                          std::uint32_t& out) {
+  double w[3], u, v;
+  exact.Weights(x, w);
+  AffineTexCoords(t, w, u, v);
+  const double px = u * tex.TexW - 0.5, py = v * tex.TexH - 0.5;
+  const double fx0 = std::floor(px), fy0 = std::floor(py);
+  const int i0 = static_cast<int>(fx0), j0 = static_cast<int>(fy0);
+  const double fx = px - fx0, fy = py - fy0;
+  const double k[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+  double a = 0, r = 0, g = 0, b = 0, total = 0;
+  for (int n = 0; n < 4; ++n) {
+    if (k[n] <= 0) continue;
+    const int i = i0 + (n & 1), j = j0 + (n >> 1);
+    if (!tex.Holds(i, j)) continue;
+    const std::ptrdiff_t at = tex.Index(i, j);
+    if (tex.Keyed[at]) continue;
+    const std::uint32_t c = tex.Words[at];
+    a += k[n] * (c >> 24), r += k[n] * ((c >> 16) & 0xFF), g += k[n] * ((c >> 8) & 0xFF),
+        b += k[n] * (c & 0xFF);
+    total += k[n];
+  }
+  if (total < 0.5) return false;
+  out = Pack(static_cast<int>(a / total + 0.5), static_cast<int>(r / total + 0.5),
+             static_cast<int>(g / total + 0.5), static_cast<int>(b / total + 0.5));
+  return true;
+}
+
+// The pixels of row y that belong to the triangle, found with the edge tests of the per-pixel
+// drawer: along a row each edge's value only falls (or only rises), so each edge bounds the
+// span on one side, and its bound is found from an estimate by testing the pixels beside it.
+bool SpanOf(const Triangle& t, int y, int& xa, int& xb) {
+  xa = t.X0, xb = t.X1;
+  for (int e = 0; e < 3; ++e) {
+    const Vertex& a = *t.EdgeFrom[e];
+    const Vertex& b = *t.EdgeTo[e];
+    auto owns = [&](int x) {
+      const double w = Edge(a, b, x, y);
+      return w > 0 || (w == 0 && t.TopLeft[e]);
+    };
+    const double dy = b.Y - a.Y;
+    if (dy == 0) {
+      if (!owns(xa)) return false;
+      continue;
+    }
+    const double cross = a.X + (b.X - a.X) * (y - a.Y) / dy;
+    if (dy > 0) {
+      // Owned up to the crossing.
+      int x = static_cast<int>(std::clamp(std::floor(cross), xa - 1.0, static_cast<double>(xb)));
+      while (x < xb && owns(x + 1)) ++x;
+      while (x >= xa && !owns(x)) --x;
+      xb = x;
+    } else {
+      int x = static_cast<int>(std::clamp(std::ceil(cross), static_cast<double>(xa), xb + 1.0));
+      while (x > xa && owns(x - 1)) --x;
+      while (x <= xb && !owns(x)) ++x;
+      xa = x;
+    }
+    if (xa > xb) return false;
+  }
+  return true;
+}
+
+template <class Px, bool Linear, bool Key, Blend B, bool White>
+struct SpanDrawer {
+  // Whether the source's alpha reaches the target.
+  static constexpr bool NeedAlpha = B == Blend::Alpha || Px::HasAlpha;
+
+  [[gnu::always_inline]] static std::uint32_t Source(const Drawing& d, std::uint32_t texel) {
+    if constexpr (White) {
+      if constexpr (NeedAlpha)
+        return (texel & 0xFFFFFFu) | std::uint32_t{d.Lut[0][texel >> 24]} << 24;
+      else
+        return texel;
+    } else {
+      return Pack(NeedAlpha ? d.Lut[0][texel >> 24] : 0, d.Lut[1][(texel >> 16) & 0xFF],
+                  d.Lut[2][(texel >> 8) & 0xFF], d.Lut[3][texel & 0xFF]);
+    }
+  }
+  [[gnu::always_inline]] static void Put(const Drawing& d, std::uint8_t* row, int x,
+                                         std::uint32_t texel) {
+    const std::uint32_t src = Source(d, texel);
+    if constexpr (B == Blend::Copy)
+      Px::Store(row, x, src);
+    else
+      Px::Store(row, x, BlendPixel<B>(src, Px::Load(row, x)));
+  }
+
+  static void Draw(const Drawing& d, const Triangle& t) {
+    const Texels& tex = *d.Tex;
+    // Steps of the texel coordinates from one pixel to the next along a row.
+    double dudx = 0, dvdx = 0;
+    // Whether the per-pixel formula's v stays the same along a row to the last bit: each term
+    // either weighs a coordinate of 0 or comes from an edge that runs along the row.
+    bool vFlat = true;
+    for (int e = 0; e < 3; ++e) {
+      const double down = t.EdgeTo[e]->Y - t.EdgeFrom[e]->Y;
+      const double dw = -down * t.InverseArea;
+      dudx += dw * t.V[e]->U;
+      dvdx += dw * t.V[e]->V;
+      vFlat = vFlat && (t.V[e]->V == 0 || down == 0);
+    }
+    const std::int64_t dU = ToFixed(dudx * tex.TexW), dV = ToFixed(dvdx * tex.TexH);
+    const std::int64_t half = Linear ? (std::int64_t{1} << (kFracBits - 1)) : 0;
+    const std::uint32_t* words = tex.Words.data();
+    const std::uint8_t* keyed = Key ? tex.Keyed.data() : nullptr;
+    const std::ptrdiff_t pitch = tex.Width;
+
+    for (int y = t.Y0; y <= t.Y1; ++y) {
+      int xa, xb;
+      if (!SpanOf(t, y, xa, xb)) continue;
+      std::uint8_t* row = d.Target->Row(y);
+      const ExactRow exact(t, tex, y);
+      double w[3], u, v;
+      exact.Weights(xa, w);
+      AffineTexCoords(t, w, u, v);
+      std::int64_t U = ToFixed(u * tex.TexW) - half, V = ToFixed(v * tex.TexH) - half;
+
+      if constexpr (!Linear) {
+        auto fetch = [&](int x, int i, int j) {
+          if (!tex.Holds(i, j)) return;
+          const std::ptrdiff_t at = tex.Index(i, j);
+          if (Key && keyed[at]) return;
+          Put(d, row, x, words[at]);
+        };
+        if (dV == 0 && (vFlat || !NearTexelEdge(V))) {
+          // Upright: one texel row for the whole span.
+          const int j = NearTexelEdge(V) ? exact.Row(xa) : WholeTexels(V);
+          const std::ptrdiff_t rowAt = tex.Index(tex.I0, j);
+          const std::uint32_t* texRow = words + rowAt - tex.I0;
+          const std::uint8_t* keyRow = Key ? keyed + rowAt - tex.I0 : nullptr;
+          for (int x = xa; x <= xb; ++x, U += dU) {
+            if (NearTexelEdge(U)) {
+              fetch(x, exact.Column(x), j);
+              continue;
+            }
+            const int i = WholeTexels(U);
+            if (Key && keyRow[i]) continue;
+            Put(d, row, x, texRow[i]);
+          }
+          continue;
+        }
+        if (dV == 0) {
+          // Upright, but on a texel edge and not quite the same along the row: the row is
+          // settled pixel by pixel.
+          for (int x = xa; x <= xb; ++x, U += dU) {
+            const int j = exact.Row(x);
+            fetch(x, NearTexelEdge(U) ? exact.Column(x) : WholeTexels(U), j);
+          }
+          continue;
+        }
+        for (int x = xa; x <= xb; ++x, U += dU, V += dV) {
+          if (NearTexelEdge(U) || NearTexelEdge(V)) {
+            int i, j;
+            exact.Texel(x, i, j);
+            fetch(x, i, j);
+            continue;
+          }
+          const std::ptrdiff_t at = tex.Index(WholeTexels(U), WholeTexels(V));
+          if (Key && keyed[at]) continue;
+          Put(d, row, x, words[at]);
+        }
+      } else {
+        for (int x = xa; x <= xb; ++x, U += dU, V += dV) {
+          const std::ptrdiff_t at = tex.Index(WholeTexels(U), WholeTexels(V));
+          if constexpr (Key) {
+            if (keyed[at] | keyed[at + 1] | keyed[at + pitch] | keyed[at + pitch + 1]) {
+              std::uint32_t texel;
+              if (ExactBilinear(t, tex, exact, x, texel)) Put(d, row, x, texel);
+              continue;
+            }
+          }
+          const std::uint32_t* p = words + at;
+          Put(d, row, x,
+              Bilinear(p[0], p[1], p[pitch], p[pitch + 1], static_cast<std::uint32_t>(U) >> 18,
+                       static_cast<std::uint32_t>(V) >> 18));
+        }
+      }
+    }
+  }
+};
+
+using DrawFn = void (*)(const Drawing&, const Triangle&);
+
+template <class Px, bool Linear, bool Key, Blend B>
+DrawFn ChooseColour(bool white) {
+  return white ? &SpanDrawer<Px, Linear, Key, B, true>::Draw
+               : &SpanDrawer<Px, Linear, Key, B, false>::Draw;
+}
+template <class Px, bool Linear, bool Key>
+DrawFn ChooseBlend(Blend b, bool white) {
+  switch (b) {
+    case Blend::Copy:
+      return ChooseColour<Px, Linear, Key, Blend::Copy>(white);
+    case Blend::Add:
+      return ChooseColour<Px, Linear, Key, Blend::Add>(white);
+    case Blend::Sub:
+      return ChooseColour<Px, Linear, Key, Blend::Sub>(white);
+    default:
+      return ChooseColour<Px, Linear, Key, Blend::Alpha>(white);
+  }
+}
+template <class Px>
+DrawFn ChooseFilter(bool linear, bool key, Blend b, bool white) {
+  if (linear)
+    return key ? ChooseBlend<Px, true, true>(b, white) : ChooseBlend<Px, true, false>(b, white);
+  return key ? ChooseBlend<Px, false, true>(b, white) : ChooseBlend<Px, false, false>(b, white);
+}
+
+enum class TargetKind { None, Rgb32, Argb32, Rgb565, Rgb555 };
+
+TargetKind KindOf(const ddraw::PixelFormat& f) {
+  if (f.IsIndexed()) return TargetKind::None;
+  if (f.BitCount == 32 && f.RMask == 0xFF0000 && f.GMask == 0xFF00 && f.BMask == 0xFF)
+    return f.AMask == 0 ? TargetKind::Rgb32
+                        : (f.AMask == 0xFF000000u ? TargetKind::Argb32 : TargetKind::None);
+  if (f.BitCount == 16 && f.AMask == 0 && f.BMask == 0x1F) {
+    if (f.RMask == 0xF800 && f.GMask == 0x07E0) return TargetKind::Rgb565;
+    if (f.RMask == 0x7C00 && f.GMask == 0x03E0) return TargetKind::Rgb555;
+  }
+  return TargetKind::None;
+}
+
+DrawFn Choose(TargetKind k, bool linear, bool key, Blend b, bool white) {
+  switch (k) {
+    case TargetKind::Rgb32:
+      return ChooseFilter<Target32<false>>(linear, key, b, white);
+    case TargetKind::Argb32:
+      return ChooseFilter<Target32<true>>(linear, key, b, white);
+    case TargetKind::Rgb565:
+      return ChooseFilter<Target16<6>>(linear, key, b, white);
+    case TargetKind::Rgb555:
+      return ChooseFilter<Target16<5>>(linear, key, b, white);
+    default:
+      return nullptr;
+  }
+}
+
+// The blend the render states ask for, or false for one only the per-pixel drawer knows.
+bool BlendOf(const std::array<DWORD, kD3DRenderStateCount>& rs, Blend& b) {
+  if (!rs[D3DRENDERSTATE_ALPHABLENDENABLE]) {
+    b = Blend::Copy;
+    return true;
+  }
+  const DWORD s = rs[D3DRENDERSTATE_SRCBLEND], d = rs[D3DRENDERSTATE_DESTBLEND];
+  if (s == D3DBLEND_ONE && d == D3DBLEND_ZERO)
+    b = Blend::Copy;
+  else if (s == D3DBLEND_ONE && d == D3DBLEND_ONE)
+    b = Blend::Add;
+  else if (s == D3DBLEND_ZERO && d == D3DBLEND_INVSRCCOLOR)
+    b = Blend::Sub;
+  else if (s == D3DBLEND_SRCALPHA && d == D3DBLEND_INVSRCALPHA)
+    b = Blend::Alpha;
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
+bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
+               const Vertex* Vertices, DWORD Count, ddraw::Surface* Texture) {
+  if (!Texture) return false;
+  const auto& rs = *States.Render;
+  const auto& ts = *States.Stage0;
+  const TargetKind kind = KindOf(Target.Format());
+  Blend blend;
+  if (kind == TargetKind::None || !BlendOf(rs, blend)) return false;
+  // Colour arguments that copy alpha into the colour channels mix channels: no tables for them.
+  const StageOps ops{ts[D3DTSS_COLOROP], ts[D3DTSS_COLORARG1], ts[D3DTSS_COLORARG2],
+                     ts[D3DTSS_ALPHAOP], ts[D3DTSS_ALPHAARG1], ts[D3DTSS_ALPHAARG2]};
+  if ((ops.ColorArg1 | ops.ColorArg2) & D3DTA_ALPHAREPLICATE) return false;
+
+  // One vertex colour and one rhw throughout, and coordinates of a sane size.
+  double uMin = Vertices[0].U, uMax = uMin, vMin = Vertices[0].V, vMax = vMin;
+  for (DWORD i = 0; i < Count; ++i) {
+    const Vertex& v = Vertices[i];
+    if (v.Diffuse != Vertices[0].Diffuse || v.Rhw != Vertices[0].Rhw) return false;
+    if (!std::isfinite(v.U) || !std::isfinite(v.V)) return false;
+    uMin = std::min(uMin, v.U), uMax = std::max(uMax, v.U);
+    vMin = std::min(vMin, v.V), vMax = std::max(vMax, v.V);
+  }
+  const int texW = Texture->Width(), texH = Texture->Height();
+  if (std::max(std::abs(uMin), std::abs(uMax)) * texW > kMaxTexels ||
+      std::max(std::abs(vMin), std::abs(vMax)) * texH > kMaxTexels)
+    return false;
+
+  // Every pixel's texels lie between the vertices' (plus the bilinear neighbours and a margin).
+  Texels tex;
+  if (!PrepareTexels(*Texture, rs[D3DRENDERSTATE_COLORKEYENABLE] != 0, ts[D3DTSS_ADDRESSU],
+                     ts[D3DTSS_ADDRESSV], static_cast<int>(std::floor(uMin * texW)) - 2,
+                     static_cast<int>(std::floor(uMax * texW)) + 2,
+                     static_cast<int>(std::floor(vMin * texH)) - 2,
+                     static_cast<int>(std::floor(vMax * texH)) + 2, tex))
+    return false;
+
+  Drawing d;
+  d.Target = &Target.Store();
+  d.Tex = &tex;
+  d.Cull = rs[D3DRENDERSTATE_CULLMODE];
+  d.MagLinear = ts[D3DTSS_MAGFILTER] == D3DTFG_LINEAR;
+  d.MinLinear = ts[D3DTSS_MINFILTER] == D3DTFN_LINEAR;
+  const Colour diffuse = FromD3DColor(Vertices[0].Diffuse);
+  bool white = true;
+  for (int value = 0; value < 256; ++value) {
+    const Colour out = StageOutput(ops, diffuse, {value, value, value, value});
+    d.Lut[0][value] = static_cast<std::uint8_t>(out.A);
+    d.Lut[1][value] = static_cast<std::uint8_t>(out.R);
+    d.Lut[2][value] = static_cast<std::uint8_t>(out.G);
+    d.Lut[3][value] = static_cast<std::uint8_t>(out.B);
+    // The alpha goes through its table in any case.
+    white = white && out.R == value && out.G == value && out.B == value;
+  }
+  const bool key = !tex.Keyed.empty();
+  const DrawFn point = Choose(kind, false, key, blend, white);
+  const DrawFn linear = Choose(kind, true, key, blend, white);
+
+  ForEachTriangle(Type, Vertices, Count, [&](const Vertex& a, const Vertex& b, const Vertex& c) {
+    Triangle t;
+    if (!SetUpTriangle(a, b, c, d.Cull, d.Target->Width, d.Target->Height, texW, texH, d.MagLinear,
+                       d.MinLinear, t))
+      return;
+    (t.Linear ? linear : point)(d, t);
+  });
+  return true;
+}
+
+}  // namespace d3d::raster
