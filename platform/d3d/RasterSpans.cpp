@@ -224,13 +224,16 @@ inline std::uint32_t BlendPixel(std::uint32_t src, std::uint32_t dst) {
 
 // ---------------------------------------------------------------------------------------------
 // Bilinear weighing of four texels, weights in 1/16384 (so that a whole weight still fits a
-// signed 16-bit lane).
+// signed 16-bit lane); the channels come back as 16-bit lanes B, G, R, A.
 
-inline std::uint32_t Bilinear(std::uint32_t t00, std::uint32_t t01, std::uint32_t t10,
-                              std::uint32_t t11, std::uint32_t fx, std::uint32_t fy) {
+// The weights of a texel pair for a fraction f of the second, as pairs of 16-bit lanes.
+inline __m128i PairWeights(std::uint32_t f) {
+  return _mm_set1_epi32(static_cast<int>((f << 16) | (16384 - f)));
+}
+
+inline __m128i BilinearLanes(std::uint32_t t00, std::uint32_t t01, std::uint32_t t10,
+                             std::uint32_t t11, __m128i wx, __m128i wy) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i wx = _mm_set1_epi32(static_cast<int>((fx << 16) | (16384 - fx)));
-  const __m128i wy = _mm_set1_epi32(static_cast<int>((fy << 16) | (16384 - fy)));
   // Channels of a pair of texels side by side: b0 b1 g0 g1 r0 r1 a0 a1.
   const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(t00)),
                                                           _mm_cvtsi32_si128(static_cast<int>(t01))),
@@ -245,8 +248,7 @@ inline std::uint32_t Bilinear(std::uint32_t t00, std::uint32_t t01, std::uint32_
   const __m128i rows = _mm_unpacklo_epi16(_mm_packs_epi32(h0, zero), _mm_packs_epi32(h1, zero));
   const __m128i v =
       _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(rows, wy), _mm_set1_epi32(1 << 20)), 21);
-  const __m128i packed = _mm_packs_epi32(v, zero);
-  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(packed, zero)));
+  return _mm_packs_epi32(v, zero);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -260,6 +262,17 @@ struct Drawing {
   // The stage's output for each channel's texel value, the vertex colour being the same
   // everywhere (A, R, G, B).
   std::uint8_t Lut[4][256] = {};
+  // For an opaque texture whose colour passes the stage unchanged: the source alpha, the same
+  // for every texel, as lanes.
+  __m128i ColourLanes = _mm_setzero_si128(), AlphaLane = _mm_setzero_si128(),
+          AlphaEverywhere = _mm_setzero_si128();
+};
+
+// How the stage makes the source from a texel.
+enum class Stage {
+  Texel,        // the texel itself (or its colour, where the alpha goes nowhere)
+  OpaqueTexel,  // the texel's colour with one alpha for all
+  Table         // each channel through its table
 };
 
 // The per-pixel formula for the texel a point-sampled pixel takes, for the pixels of one row:
@@ -369,29 +382,61 @@ bool SpanOf(const Triangle& t, int y, int& xa, int& xb) {
   return true;
 }
 
-template <class Px, bool Linear, bool Key, Blend B, bool White>
+template <class Px, bool Linear, bool Key, Blend B, Stage St>
 struct SpanDrawer {
   // Whether the source's alpha reaches the target.
   static constexpr bool NeedAlpha = B == Blend::Alpha || Px::HasAlpha;
 
-  [[gnu::always_inline]] static std::uint32_t Source(const Drawing& d, std::uint32_t texel) {
-    if constexpr (White) {
-      if constexpr (NeedAlpha)
-        return (texel & 0xFFFFFFu) | std::uint32_t{d.Lut[0][texel >> 24]} << 24;
-      else
-        return texel;
+  // The source as 16-bit lanes B, G, R, A blended into the pixel at x.
+  [[gnu::always_inline]] static void PutLanes(const Drawing& d, std::uint8_t* row, int x,
+                                              __m128i s) {
+    if constexpr (St == Stage::Table) {
+      Put(d, row, x, Narrow(s));
+      return;
     } else {
-      return Pack(NeedAlpha ? d.Lut[0][texel >> 24] : 0, d.Lut[1][(texel >> 16) & 0xFF],
-                  d.Lut[2][(texel >> 8) & 0xFF], d.Lut[3][texel & 0xFF]);
+      if constexpr (St == Stage::OpaqueTexel)
+        s = _mm_or_si128(_mm_and_si128(s, d.ColourLanes), d.AlphaLane);
+      if constexpr (B == Blend::Copy) {
+        Px::Store(row, x, Narrow(s));
+      } else if constexpr (B == Blend::Add) {
+        // (s * 255 + d * 255 + 127) / 255 is s + d.
+        const __m128i sum = _mm_adds_epu8(_mm_packus_epi16(s, s),
+                                          _mm_cvtsi32_si128(static_cast<int>(Px::Load(row, x))));
+        Px::Store(row, x, static_cast<std::uint32_t>(_mm_cvtsi128_si32(sum)));
+      } else if constexpr (B == Blend::Sub) {
+        // Nothing of the source, what is there scaled by the source's complement.
+        const __m128i n = _mm_add_epi16(
+            _mm_mullo_epi16(Widen(Px::Load(row, x)), _mm_sub_epi16(_mm_set1_epi16(255), s)),
+            _mm_set1_epi16(127));
+        Px::Store(row, x, Narrow(Div255Lanes(n)));
+      } else {
+        const __m128i a =
+            St == Stage::OpaqueTexel ? d.AlphaEverywhere : _mm_shufflelo_epi16(s, 0xFF);
+        const __m128i n = _mm_add_epi16(
+            _mm_add_epi16(
+                _mm_mullo_epi16(s, a),
+                _mm_mullo_epi16(Widen(Px::Load(row, x)), _mm_sub_epi16(_mm_set1_epi16(255), a))),
+            _mm_set1_epi16(127));
+        Px::Store(row, x, Narrow(Div255Lanes(n)));
+      }
     }
   }
+  // A texel blended into the pixel at x.
   [[gnu::always_inline]] static void Put(const Drawing& d, std::uint8_t* row, int x,
                                          std::uint32_t texel) {
-    const std::uint32_t src = Source(d, texel);
-    if constexpr (B == Blend::Copy)
-      Px::Store(row, x, src);
-    else
-      Px::Store(row, x, BlendPixel<B>(src, Px::Load(row, x)));
+    if constexpr (St == Stage::Table) {
+      const std::uint32_t src =
+          Pack(NeedAlpha ? d.Lut[0][texel >> 24] : 0, d.Lut[1][(texel >> 16) & 0xFF],
+               d.Lut[2][(texel >> 8) & 0xFF], d.Lut[3][texel & 0xFF]);
+      if constexpr (B == Blend::Copy)
+        Px::Store(row, x, src);
+      else
+        Px::Store(row, x, BlendPixel<B>(src, Px::Load(row, x)));
+    } else if constexpr (St == Stage::Texel && B == Blend::Copy) {
+      Px::Store(row, x, texel);
+    } else {
+      PutLanes(d, row, x, Widen(texel));
+    }
   }
 
   static void Draw(const Drawing& d, const Triangle& t) {
@@ -469,6 +514,28 @@ struct SpanDrawer {
           Put(d, row, x, words[at]);
         }
       } else {
+        if (dV == 0) {
+          // Upright: the same two texel rows and the same vertical weights for the span.
+          const std::ptrdiff_t rowAt = tex.Index(tex.I0, WholeTexels(V)) - tex.I0;
+          const std::uint32_t* top = words + rowAt;
+          const std::uint32_t* bottom = top + pitch;
+          const __m128i wy = PairWeights(static_cast<std::uint32_t>(V) >> 18);
+          for (int x = xa; x <= xb; ++x, U += dU) {
+            const int i = WholeTexels(U);
+            if constexpr (Key) {
+              const std::uint8_t* k = keyed + rowAt + i;
+              if (k[0] | k[1] | k[pitch] | k[pitch + 1]) {
+                std::uint32_t texel;
+                if (ExactBilinear(t, tex, exact, x, texel)) Put(d, row, x, texel);
+                continue;
+              }
+            }
+            PutLanes(d, row, x,
+                     BilinearLanes(top[i], top[i + 1], bottom[i], bottom[i + 1],
+                                   PairWeights(static_cast<std::uint32_t>(U) >> 18), wy));
+          }
+          continue;
+        }
         for (int x = xa; x <= xb; ++x, U += dU, V += dV) {
           const std::ptrdiff_t at = tex.Index(WholeTexels(U), WholeTexels(V));
           if constexpr (Key) {
@@ -479,9 +546,10 @@ struct SpanDrawer {
             }
           }
           const std::uint32_t* p = words + at;
-          Put(d, row, x,
-              Bilinear(p[0], p[1], p[pitch], p[pitch + 1], static_cast<std::uint32_t>(U) >> 18,
-                       static_cast<std::uint32_t>(V) >> 18));
+          PutLanes(d, row, x,
+                   BilinearLanes(p[0], p[1], p[pitch], p[pitch + 1],
+                                 PairWeights(static_cast<std::uint32_t>(U) >> 18),
+                                 PairWeights(static_cast<std::uint32_t>(V) >> 18)));
         }
       }
     }
@@ -491,28 +559,33 @@ struct SpanDrawer {
 using DrawFn = void (*)(const Drawing&, const Triangle&);
 
 template <class Px, bool Linear, bool Key, Blend B>
-DrawFn ChooseColour(bool white) {
-  return white ? &SpanDrawer<Px, Linear, Key, B, true>::Draw
-               : &SpanDrawer<Px, Linear, Key, B, false>::Draw;
+DrawFn ChooseStage(Stage st) {
+  switch (st) {
+    case Stage::Texel:
+      return &SpanDrawer<Px, Linear, Key, B, Stage::Texel>::Draw;
+    case Stage::OpaqueTexel:
+      return &SpanDrawer<Px, Linear, Key, B, Stage::OpaqueTexel>::Draw;
+    default:
+      return &SpanDrawer<Px, Linear, Key, B, Stage::Table>::Draw;
+  }
 }
 template <class Px, bool Linear, bool Key>
-DrawFn ChooseBlend(Blend b, bool white) {
+DrawFn ChooseBlend(Blend b, Stage st) {
   switch (b) {
     case Blend::Copy:
-      return ChooseColour<Px, Linear, Key, Blend::Copy>(white);
+      return ChooseStage<Px, Linear, Key, Blend::Copy>(st);
     case Blend::Add:
-      return ChooseColour<Px, Linear, Key, Blend::Add>(white);
+      return ChooseStage<Px, Linear, Key, Blend::Add>(st);
     case Blend::Sub:
-      return ChooseColour<Px, Linear, Key, Blend::Sub>(white);
+      return ChooseStage<Px, Linear, Key, Blend::Sub>(st);
     default:
-      return ChooseColour<Px, Linear, Key, Blend::Alpha>(white);
+      return ChooseStage<Px, Linear, Key, Blend::Alpha>(st);
   }
 }
 template <class Px>
-DrawFn ChooseFilter(bool linear, bool key, Blend b, bool white) {
-  if (linear)
-    return key ? ChooseBlend<Px, true, true>(b, white) : ChooseBlend<Px, true, false>(b, white);
-  return key ? ChooseBlend<Px, false, true>(b, white) : ChooseBlend<Px, false, false>(b, white);
+DrawFn ChooseFilter(bool linear, bool key, Blend b, Stage st) {
+  if (linear) return key ? ChooseBlend<Px, true, true>(b, st) : ChooseBlend<Px, true, false>(b, st);
+  return key ? ChooseBlend<Px, false, true>(b, st) : ChooseBlend<Px, false, false>(b, st);
 }
 
 enum class TargetKind { None, Rgb32, Argb32, Rgb565, Rgb555 };
@@ -529,16 +602,16 @@ TargetKind KindOf(const ddraw::PixelFormat& f) {
   return TargetKind::None;
 }
 
-DrawFn Choose(TargetKind k, bool linear, bool key, Blend b, bool white) {
+DrawFn Choose(TargetKind k, bool linear, bool key, Blend b, Stage st) {
   switch (k) {
     case TargetKind::Rgb32:
-      return ChooseFilter<Target32<false>>(linear, key, b, white);
+      return ChooseFilter<Target32<false>>(linear, key, b, st);
     case TargetKind::Argb32:
-      return ChooseFilter<Target32<true>>(linear, key, b, white);
+      return ChooseFilter<Target32<true>>(linear, key, b, st);
     case TargetKind::Rgb565:
-      return ChooseFilter<Target16<6>>(linear, key, b, white);
+      return ChooseFilter<Target16<6>>(linear, key, b, st);
     case TargetKind::Rgb555:
-      return ChooseFilter<Target16<5>>(linear, key, b, white);
+      return ChooseFilter<Target16<5>>(linear, key, b, st);
     default:
       return nullptr;
   }
@@ -609,19 +682,32 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
   d.MagLinear = ts[D3DTSS_MAGFILTER] == D3DTFG_LINEAR;
   d.MinLinear = ts[D3DTSS_MINFILTER] == D3DTFN_LINEAR;
   const Colour diffuse = FromD3DColor(Vertices[0].Diffuse);
-  bool white = true;
+  bool colourKept = true, alphaKept = true;
   for (int value = 0; value < 256; ++value) {
     const Colour out = StageOutput(ops, diffuse, {value, value, value, value});
     d.Lut[0][value] = static_cast<std::uint8_t>(out.A);
     d.Lut[1][value] = static_cast<std::uint8_t>(out.R);
     d.Lut[2][value] = static_cast<std::uint8_t>(out.G);
     d.Lut[3][value] = static_cast<std::uint8_t>(out.B);
-    // The alpha goes through its table in any case.
-    white = white && out.R == value && out.G == value && out.B == value;
+    colourKept = colourKept && out.R == value && out.G == value && out.B == value;
+    alphaKept = alphaKept && out.A == value;
+  }
+  const bool needAlpha = blend == Blend::Alpha || kind == TargetKind::Argb32;
+  const bool opaque = Texture->Format().IsIndexed() || Texture->Format().AMask == 0;
+  Stage stage = Stage::Table;
+  if (colourKept && (alphaKept || !needAlpha)) {
+    stage = Stage::Texel;
+  } else if (colourKept && opaque) {
+    // Every texel has alpha 255, so every source has the same alpha.
+    stage = Stage::OpaqueTexel;
+    const short a = d.Lut[0][255];
+    d.ColourLanes = _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1);
+    d.AlphaLane = _mm_set_epi16(0, 0, 0, 0, a, 0, 0, 0);
+    d.AlphaEverywhere = _mm_set1_epi16(a);
   }
   const bool key = !tex.Keyed.empty();
-  const DrawFn point = Choose(kind, false, key, blend, white);
-  const DrawFn linear = Choose(kind, true, key, blend, white);
+  const DrawFn point = Choose(kind, false, key, blend, stage);
+  const DrawFn linear = Choose(kind, true, key, blend, stage);
 
   ForEachTriangle(Type, Vertices, Count, [&](const Vertex& a, const Vertex& b, const Vertex& c) {
     Triangle t;
