@@ -41,7 +41,8 @@ inline std::uint32_t Pack(int a, int r, int g, int b) {
 
 struct Texels {
   std::vector<std::uint32_t> Words;  // A8R8G8B8
-  std::vector<std::uint8_t> Keyed;   // 1 for a texel the key takes out; empty without a key
+  std::vector<std::uint8_t> Keyed;   // 1 for a texel the key takes out, when HasKey
+  bool HasKey = false;
   int I0 = 0, J0 = 0, Width = 0, Height = 0;
   int TexW = 0, TexH = 0;
 
@@ -62,7 +63,8 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
     return false;
   out.I0 = i0, out.J0 = j0, out.Width = static_cast<int>(w), out.Height = static_cast<int>(h);
   out.TexW = store.Width, out.TexH = store.Height;
-  out.Words.resize(static_cast<std::size_t>(w * h));
+  if (out.Words.size() < static_cast<std::size_t>(w * h))
+    out.Words.resize(static_cast<std::size_t>(w * h));
 
   const ddraw::PixelFormat& f = texture.Format();
   const Channel red(f.RMask), green(f.GMask), blue(f.BMask), alpha(f.AMask);
@@ -78,12 +80,11 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
   DDCOLORKEY key;
   const bool keyed = useKey && texture.SourceKey(key);
   DWORD keyLow = 0, keyHigh = 0;
+  out.HasKey = keyed;
   if (keyed) {
     keyLow = key.dwColorSpaceLowValue & keyMask;
     keyHigh = std::max(key.dwColorSpaceHighValue & keyMask, keyLow);
-    out.Keyed.assign(out.Words.size(), 0);
-  } else {
-    out.Keyed.clear();
+    if (out.Keyed.size() < out.Words.size()) out.Keyed.resize(out.Words.size());
   }
   const bool plain32 = !f.IsIndexed() && f.BitCount == 32 && f.RMask == 0xFF0000 &&
                        f.GMask == 0xFF00 && f.BMask == 0xFF &&
@@ -102,8 +103,14 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
       const int inFrom = std::clamp(-i0, 0, static_cast<int>(w));
       const int inTo = std::clamp(store.Width - i0, inFrom, static_cast<int>(w));
       for (int k = 0; k < inFrom; ++k) dst[k] = src[columns[k]] | fill;
-      for (int k = inFrom; k < inTo; ++k) dst[k] = src[i0 + k] | fill;
-      for (int k = inTo; k < w; ++k) dst[k] = src[columns[k]] | fill;
+      int k = inFrom;
+      const __m128i fills = _mm_set1_epi32(static_cast<int>(fill));
+      for (; k + 4 <= inTo; k += 4)
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(dst + k),
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i0 + k)), fills));
+      for (; k < inTo; ++k) dst[k] = src[i0 + k] | fill;
+      for (k = inTo; k < w; ++k) dst[k] = src[columns[k]] | fill;
       continue;
     }
     if (plain32) {
@@ -307,6 +314,36 @@ class ExactRow {
     const double l0 = w[0] * T.InverseArea, l1 = w[1] * T.InverseArea, l2 = w[2] * T.InverseArea;
     return static_cast<int>(std::floor((l0 * T.V[0]->V + l1 * T.V[1]->V + l2 * T.V[2]->V) * H));
   }
+  // Row(x) for count pixels from x on, two at a time in the same double arithmetic.
+  void Rows(int x, int count, int* out) const {
+    const __m128d inverse = _mm_set1_pd(T.InverseArea), h = _mm_set1_pd(H);
+    __m128d across[3], down[3], from[3], coord[3];
+    for (int e = 0; e < 3; ++e) {
+      across[e] = _mm_set1_pd(Across[e]);
+      down[e] = _mm_set1_pd(Down[e]);
+      from[e] = _mm_set1_pd(FromX[e]);
+      coord[e] = _mm_set1_pd(T.V[e]->V);
+    }
+    int k = 0;
+    for (; k + 1 < count; k += 2) {
+      const __m128d px = _mm_set_pd(x + k + 1, x + k);
+      __m128d l[3];
+      for (int e = 0; e < 3; ++e)
+        l[e] = _mm_mul_pd(_mm_sub_pd(across[e], _mm_mul_pd(down[e], _mm_sub_pd(px, from[e]))),
+                          inverse);
+      const __m128d v =
+          _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(l[0], coord[0]), _mm_mul_pd(l[1], coord[1])),
+                                _mm_mul_pd(l[2], coord[2])),
+                     h);
+      // Rounded down: truncated, less one where that went up.
+      const __m128i truncated = _mm_cvttpd_epi32(v);
+      const __m128i up = _mm_castpd_si128(_mm_cmplt_pd(v, _mm_cvtepi32_pd(truncated)));
+      const __m128i floored =
+          _mm_add_epi32(truncated, _mm_shuffle_epi32(up, _MM_SHUFFLE(3, 3, 2, 0)));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), floored);
+    }
+    for (; k < count; ++k) out[k] = Row(x + k);
+  }
   void Weights(int x, double w[3]) const {
     for (int e = 0; e < 3; ++e) w[e] = Across[e] - Down[e] * (x - FromX[e]);
   }
@@ -335,7 +372,7 @@ inline bool ExactBilinear(const Triangle& t, const Texels& tex, const ExactRow& 
     const int i = i0 + (n & 1), j = j0 + (n >> 1);
     if (!tex.Holds(i, j)) continue;
     const std::ptrdiff_t at = tex.Index(i, j);
-    if (tex.Keyed[at]) continue;
+    if (tex.HasKey && tex.Keyed[at]) continue;
     const std::uint32_t c = tex.Words[at];
     a += k[n] * (c >> 24), r += k[n] * ((c >> 16) & 0xFF), g += k[n] * ((c >> 8) & 0xFF),
         b += k[n] * (c & 0xFF);
@@ -458,6 +495,7 @@ struct SpanDrawer {
     const std::uint32_t* words = tex.Words.data();
     const std::uint8_t* keyed = Key ? tex.Keyed.data() : nullptr;
     const std::ptrdiff_t pitch = tex.Width;
+    std::vector<int> texelRows;
 
     for (int y = t.Y0; y <= t.Y1; ++y) {
       int xa, xb;
@@ -482,24 +520,50 @@ struct SpanDrawer {
           const std::ptrdiff_t rowAt = tex.Index(tex.I0, j);
           const std::uint32_t* texRow = words + rowAt - tex.I0;
           const std::uint8_t* keyRow = Key ? keyed + rowAt - tex.I0 : nullptr;
-          for (int x = xa; x <= xb; ++x, U += dU) {
-            if (NearTexelEdge(U)) {
+          auto one = [&](int x, std::int64_t at) {
+            if (NearTexelEdge(at)) {
               fetch(x, exact.Column(x), j);
-              continue;
+              return;
             }
-            const int i = WholeTexels(U);
-            if (Key && keyRow[i]) continue;
+            const int i = WholeTexels(at);
+            if (Key && keyRow[i]) return;
             Put(d, row, x, texRow[i]);
+          };
+          // Four pixels at a time, their fractions tested for texel edges together.
+          const auto step = static_cast<std::uint32_t>(dU);
+          const __m128i steps = _mm_set_epi32(
+              static_cast<int>(3 * step), static_cast<int>(2 * step), static_cast<int>(step), 0);
+          const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+          const __m128i guard = _mm_set1_epi32(static_cast<int>(kGuard));
+          const __m128i limit = _mm_set1_epi32(static_cast<int>(2 * kGuard ^ 0x80000000u));
+          int x = xa;
+          for (; x + 3 <= xb; x += 4) {
+            const __m128i f = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(U)), steps);
+            const __m128i near =
+                _mm_cmplt_epi32(_mm_xor_si128(_mm_add_epi32(f, guard), flip), limit);
+            const std::int64_t U1 = U + dU, U2 = U1 + dU, U3 = U2 + dU;
+            if (_mm_movemask_epi8(near)) {
+              one(x, U), one(x + 1, U1), one(x + 2, U2), one(x + 3, U3);
+            } else {
+              const int i0 = WholeTexels(U), i1 = WholeTexels(U1), i2 = WholeTexels(U2),
+                        i3 = WholeTexels(U3);
+              if (!Key || !keyRow[i0]) Put(d, row, x, texRow[i0]);
+              if (!Key || !keyRow[i1]) Put(d, row, x + 1, texRow[i1]);
+              if (!Key || !keyRow[i2]) Put(d, row, x + 2, texRow[i2]);
+              if (!Key || !keyRow[i3]) Put(d, row, x + 3, texRow[i3]);
+            }
+            U = U3 + dU;
           }
+          for (; x <= xb; ++x, U += dU) one(x, U);
           continue;
         }
         if (dV == 0) {
           // Upright, but on a texel edge and not quite the same along the row: the row is
           // settled pixel by pixel.
-          for (int x = xa; x <= xb; ++x, U += dU) {
-            const int j = exact.Row(x);
-            fetch(x, NearTexelEdge(U) ? exact.Column(x) : WholeTexels(U), j);
-          }
+          texelRows.resize(static_cast<std::size_t>(xb - xa + 1));
+          exact.Rows(xa, xb - xa + 1, texelRows.data());
+          for (int x = xa; x <= xb; ++x, U += dU)
+            fetch(x, NearTexelEdge(U) ? exact.Column(x) : WholeTexels(U), texelRows[x - xa]);
           continue;
         }
         for (int x = xa; x <= xb; ++x, U += dU, V += dV) {
@@ -667,7 +731,8 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
     return false;
 
   // Every pixel's texels lie between the vertices' (plus the bilinear neighbours and a margin).
-  Texels tex;
+  // Kept between drawings, so that their memory is not fetched from the system every time.
+  thread_local Texels tex;
   if (!PrepareTexels(*Texture, rs[D3DRENDERSTATE_COLORKEYENABLE] != 0, ts[D3DTSS_ADDRESSU],
                      ts[D3DTSS_ADDRESSV], static_cast<int>(std::floor(uMin * texW)) - 2,
                      static_cast<int>(std::floor(uMax * texW)) + 2,
@@ -705,7 +770,7 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
     d.AlphaLane = _mm_set_epi16(0, 0, 0, 0, a, 0, 0, 0);
     d.AlphaEverywhere = _mm_set1_epi16(a);
   }
-  const bool key = !tex.Keyed.empty();
+  const bool key = tex.HasKey;
   const DrawFn point = Choose(kind, false, key, blend, stage);
   const DrawFn linear = Choose(kind, true, key, blend, stage);
 
@@ -716,6 +781,8 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
       return;
     (t.Linear ? linear : point)(d, t);
   });
+  // A one-off huge drawing does not keep its memory.
+  if (tex.Words.capacity() > (std::size_t{1} << 22)) tex = Texels{};
   return true;
 }
 
