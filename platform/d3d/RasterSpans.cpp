@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/d3d/RasterReference.h"
 #include "platform/ddraw/DDrawObjects.h"
 
 namespace d3d::raster {
@@ -517,6 +518,7 @@ struct SpanDrawer {
         if (dV == 0 && (vFlat || !NearTexelEdge(V))) {
           // Upright: one texel row for the whole span.
           const int j = NearTexelEdge(V) ? exact.Row(xa) : WholeTexels(V);
+          if (!tex.Holds(tex.I0, j)) continue;
           const std::ptrdiff_t rowAt = tex.Index(tex.I0, j);
           const std::uint32_t* texRow = words + rowAt - tex.I0;
           const std::uint8_t* keyRow = Key ? keyed + rowAt - tex.I0 : nullptr;
@@ -701,6 +703,22 @@ bool BlendOf(const std::array<DWORD, kD3DRenderStateCount>& rs, Blend& b) {
   return true;
 }
 
+// Whether the per-pixel formula's texture coordinates follow a plane closely enough for the
+// fixed-point steps to stand in for them. Its rounding error grows with the square of the
+// triangle's size over its area (the edge values are products of coordinates, divided by the
+// area); triangles so thin that the error could come near the guard go pixel by pixel, as do
+// those whose coordinates change by absurd amounts from one pixel to the next.
+bool Steady(const Triangle& t, int texW, int texH) {
+  const Vertex &a = *t.V[0], &b = *t.V[1], &c = *t.V[2];
+  const double extent = std::max({a.X, b.X, c.X}) - std::min({a.X, b.X, c.X}) +
+                        std::max({a.Y, b.Y, c.Y}) - std::min({a.Y, b.Y, c.Y}) + 2;
+  double texels = 1;
+  for (const Vertex* v : t.V) texels += std::abs(v->U) * texW + std::abs(v->V) * texH;
+  const double error = std::ldexp(extent * extent / t.TwiceArea * texels, -48);
+  const double step = extent / t.TwiceArea * texels;
+  return error < std::ldexp(1.0, -20) && step < std::ldexp(1.0, 22);
+}
+
 }  // namespace
 
 bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
@@ -779,6 +797,11 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
     if (!SetUpTriangle(a, b, c, d.Cull, d.Target->Width, d.Target->Height, texW, texH, d.MagLinear,
                        d.MinLinear, t))
       return;
+    if (!Steady(t, texW, texH)) {
+      const Vertex one[3] = {a, b, c};
+      DrawPerPixel(Target, States, D3DPT_TRIANGLELIST, one, 3, Texture);
+      return;
+    }
     (t.Linear ? linear : point)(d, t);
   });
   // A one-off huge drawing does not keep its memory.

@@ -164,6 +164,27 @@ std::vector<Vtx> RandomTriangles(std::mt19937& rng, int count, DWORD diffuse) {
   return v;
 }
 
+// Triangles barely wider than nothing, lying along a line across the target.
+std::vector<Vtx> Slivers(std::mt19937& rng, int count, DWORD diffuse) {
+  std::uniform_real_distribution<float> x(-4, kW + 4), y(-4, kH + 4), uv(-1, 2), t(0, 1);
+  std::vector<Vtx> v;
+  for (int k = 0; k < count; ++k) {
+    const Vtx a{x(rng), y(rng), 0, 1, diffuse, 0xFFFFFFFF, uv(rng), uv(rng)};
+    const Vtx b{x(rng), y(rng), 0, 1, diffuse, 0xFFFFFFFF, uv(rng), uv(rng)};
+    const float along = t(rng), off = std::ldexp(1.0f, -static_cast<int>(4 + rng() % 16));
+    const Vtx c{a.X + along * (b.X - a.X) + off,
+                a.Y + along * (b.Y - a.Y) - off,
+                0,
+                1,
+                diffuse,
+                0xFFFFFFFF,
+                uv(rng),
+                uv(rng)};
+    v.insert(v.end(), {a, b, c});
+  }
+  return v;
+}
+
 DWORD RandomDiffuse(std::mt19937& rng) {
   switch (rng() % 4) {
     case 0:
@@ -245,7 +266,7 @@ Surf7 RandomTexture(D3DSpanRasterizerTest& test, const Format& f, std::mt19937& 
 TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
   std::mt19937 rng(1234);
   int drawings = 0;
-  for (int round = 0; round < 1500; ++round) {
+  for (int round = 0; round < 2000; ++round) {
     const Format& tf = kTargets[rng() % 5];
     const Format& xf = kTextures[rng() % 6];
     Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
@@ -256,9 +277,14 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
     States s;
     RandomStates(rng, s);
     const DWORD diffuse = RandomDiffuse(rng);
-    const int shape = static_cast<int>(rng() % 4);
-    std::vector<Vtx> v = shape < 3 ? DrawerQuad(rng, shape == 2, diffuse)
-                                   : RandomTriangles(rng, 3 * (1 + rng() % 4), diffuse);
+    const int shape = static_cast<int>(rng() % 5);
+    std::vector<Vtx> v = shape < 3    ? DrawerQuad(rng, shape == 2, diffuse)
+                         : shape == 3 ? RandomTriangles(rng, 3 * (1 + rng() % 4), diffuse)
+                                      : Slivers(rng, 1 + rng() % 4, diffuse);
+    // Now and then vertices that differ in colour or depth, which only the per-pixel drawer
+    // draws.
+    if (rng() % 8 == 0) v[1].Diffuse = static_cast<DWORD>(rng());
+    if (rng() % 8 == 0) v[2].Rhw = 0.5f;
     const D3DPRIMITIVETYPE type = shape < 3 ? D3DPT_TRIANGLESTRIP : D3DPT_TRIANGLELIST;
     const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
     ddraw::Surface& a = *ddraw::Surface::From(fast.Get());
@@ -280,7 +306,7 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
       }
     ++drawings;
   }
-  EXPECT_EQ(drawings, 1500);
+  EXPECT_EQ(drawings, 2000);
 }
 
 // Drawings whose texels fall exactly on texel edges: halving and doubling quads of the drawer
