@@ -493,7 +493,9 @@ bool Steady(const Triangle& t, int texW, int texH) {
 
 bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
                const Vertex* Vertices, DWORD Count, ddraw::Surface* Texture) {
-  if (!Texture) return false;
+  // A texture that is the target itself changes under the drawing, texel by texel as the
+  // per-pixel drawer goes: only that drawer draws it.
+  if (!Texture || &Texture->Store() == &Target.Store()) return false;
   const auto& rs = *States.Render;
   const auto& ts = *States.Stage0;
   const TargetKind kind = KindOf(Target.Format());
