@@ -76,6 +76,13 @@ TDIB* ResizeForTexture(TGraphic* Graphic, double& U1, double& V1) {
   return dib;
 }
 
+// Whether R, taken either way round, is a non-empty part of Surface.
+bool InsideSurface(const TRect& R, const TDirectDrawSurface* Surface) {
+  const int l = std::min(R.Left, R.Right), r = std::max(R.Left, R.Right);
+  const int t = std::min(R.Top, R.Bottom), b = std::max(R.Top, R.Bottom);
+  return l >= 0 && t >= 0 && l < r && t < b && r <= Surface->Width() && b <= Surface->Height();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -131,6 +138,8 @@ bool TD2D::IsActive() {
   if (SurfaceBitCount != 16 && SurfaceBitCount != 32) Enabled = false;
   return Enabled;
 }
+
+bool TD2D::CanDraw() { return IsActive() && FDXDraw->D3DDevice7; }
 
 void TD2D::SetEnabled(bool Value) {
   if (Value == Enabled) return;
@@ -312,13 +321,14 @@ bool TD2D::SetPictureTexture(TPictureCollectionItem* Item, int PatternIndex, con
     const TRect p = PicturePatternRect(Item, PatternIndex);
     e.U0 = p.Left / w;
     e.V0 = p.Top / h;
-    e.U1 = (p.Right - 1) / w;
-    e.V1 = (p.Bottom - 1) / h;
+    // The quad's edges lie on the pattern's outer texel edges, so that drawn at its own size
+    // every pixel centre meets a texel centre.
+    e.U1 = p.Right / w;
+    e.V1 = p.Bottom / h;
     if (SrcRect == p)
       SetTexCoords(e.U0, e.V0, e.U1, e.V1);
     else
-      SetTexCoords(SrcRect.Left / w, SrcRect.Top / h, (SrcRect.Right - 1) / w,
-                   (SrcRect.Bottom - 1) / h);
+      SetTexCoords(SrcRect.Left / w, SrcRect.Top / h, SrcRect.Right / w, SrcRect.Bottom / h);
   } else {
     SetTexCoords(e.U0, e.V0, e.U1, e.V1);
   }
@@ -351,7 +361,8 @@ bool TD2D::AddPictureTexture(TPictureCollectionItem* Item) {
   }
 }
 
-bool TD2D::SetSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent) {
+bool TD2D::SetSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent, const TRect* SrcRect) {
+  if (SrcRect && !InsideSurface(*SrcRect, Surface)) return false;
   IDirect3DDevice7* device = FDXDraw->D3DDevice7.Get();
   device->SetTexture(0, nullptr);
   const std::string key =
@@ -362,7 +373,15 @@ bool TD2D::SetSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent) {
   if (!BindTexture(i)) return false;
   const TD2DTextureEntry& e = FTextures->Entries[i];
   device->SetRenderState(D3DRENDERSTATE_COLORKEYENABLE, e.Texture->Transparent() ? TRUE_ : FALSE_);
-  SetTexCoords(e.U0, e.V0, e.U1, e.V1);
+  if (SrcRect) {
+    // The surface lies at the texture's top-left; a rectangle given backwards runs the
+    // coordinates backwards and so mirrors the picture.
+    const TDXTextureImage* image = e.Texture->Image();
+    const double w = image->Width, h = image->Height;
+    SetTexCoords(SrcRect->Left / w, SrcRect->Top / h, SrcRect->Right / w, SrcRect->Bottom / h);
+  } else {
+    SetTexCoords(e.U0, e.V0, e.U1, e.V1);
+  }
   return true;
 }
 
@@ -402,58 +421,62 @@ bool TD2D::AddSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent) {
 
 // --- The drawing family -----------------------------------------------------------------------
 
-bool TD2D::Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent) {
+bool TD2D::Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent,
+                const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Copy, 255, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Copy, 255, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] { SetRectangle(DestRect); });
 }
-bool TD2D::DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+bool TD2D::DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+                   const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Add, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Add, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] { SetRectangle(DestRect); });
 }
-bool TD2D::DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent,
-                     int Alpha) {
+bool TD2D::DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+                     const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Alpha, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Alpha, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] { SetRectangle(DestRect); });
 }
-bool TD2D::DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha) {
+bool TD2D::DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+                   const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Sub, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Sub, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] { SetRectangle(DestRect); });
 }
 bool TD2D::DrawRotate(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                      double CenterX, double CenterY, bool Transparent, double Angle) {
+                      double CenterX, double CenterY, bool Transparent, double Angle,
+                      const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Copy, 255, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Copy, 255, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] {
         SetRotation({X, Y, Width, Height, CenterX, CenterY, Angle});
       });
 }
 bool TD2D::DrawRotateAdd(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                         double CenterX, double CenterY, bool Transparent, double Angle,
-                         int Alpha) {
+                         double CenterX, double CenterY, bool Transparent, double Angle, int Alpha,
+                         const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Add, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Add, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] {
         SetRotation({X, Y, Width, Height, CenterX, CenterY, Angle});
       });
 }
 bool TD2D::DrawRotateAlpha(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
                            double CenterX, double CenterY, bool Transparent, double Angle,
-                           int Alpha) {
+                           int Alpha, const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Alpha, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Alpha, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] {
         SetRotation({X, Y, Width, Height, CenterX, CenterY, Angle});
       });
 }
 bool TD2D::DrawRotateSub(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                         double CenterX, double CenterY, bool Transparent, double Angle,
-                         int Alpha) {
+                         double CenterX, double CenterY, bool Transparent, double Angle, int Alpha,
+                         const TRect* SrcRect) {
   return DrawWith(
-      TBlend::Sub, Alpha, [&] { return SetSurfaceTexture(Source, Transparent); },
+      TBlend::Sub, Alpha, [&] { return SetSurfaceTexture(Source, Transparent, SrcRect); },
       [&] {
         SetRotation({X, Y, Width, Height, CenterX, CenterY, Angle});
       });

@@ -59,6 +59,9 @@ class TD2D : public TObject {
   TDirectDrawSurface* TargetSurface() const;
   // Whether drawing on the display's drawing surface comes here; asked by every Draw, so cheap.
   bool IsActive();
+  // Whether drawing handed over here really gets drawn: active, and the display has its device.
+  // Callers that can draw another way do so when this is false.
+  bool CanDraw();
   // Turning it on (from off) starts an empty texture cache and sets the texture filter on the
   // device again; turning it off keeps the cache.
   void SetEnabled(bool Value);
@@ -81,20 +84,30 @@ class TD2D : public TObject {
   void FreeTextures();
 
   // The drawing family: one quad on the display's drawing surface each, true when drawn.
-  // Alpha runs from 0 to 255. Angles count 256ths of a turn; (X, Y) is where the rotation
-  // centre lands and CenterX, CenterY place that centre as fractions of the picture.
-  bool Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent);
-  bool DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
-  bool DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
-  bool DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha);
+  // Alpha runs from 0 to 255 (values beyond are clamped). Angles count 256ths of a turn; (X, Y)
+  // is where the rotation centre lands and CenterX, CenterY place that centre as fractions of
+  // the picture. SrcRect is the part of the source drawn (nullptr: all of it); one given right
+  // to left or bottom to top draws that part mirrored. A part reaching outside the source draws
+  // nothing, as the surface operations do.
+  bool Draw(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent,
+            const TRect* SrcRect = nullptr);
+  bool DrawAdd(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+               const TRect* SrcRect = nullptr);
+  bool DrawAlpha(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+                 const TRect* SrcRect = nullptr);
+  bool DrawSub(const TRect& DestRect, TDirectDrawSurface* Source, bool Transparent, int Alpha,
+               const TRect* SrcRect = nullptr);
   bool DrawRotate(int X, int Y, int Width, int Height, TDirectDrawSurface* Source, double CenterX,
-                  double CenterY, bool Transparent, double Angle);
+                  double CenterY, bool Transparent, double Angle, const TRect* SrcRect = nullptr);
   bool DrawRotateAdd(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                     double CenterX, double CenterY, bool Transparent, double Angle, int Alpha);
+                     double CenterX, double CenterY, bool Transparent, double Angle, int Alpha,
+                     const TRect* SrcRect = nullptr);
   bool DrawRotateAlpha(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                       double CenterX, double CenterY, bool Transparent, double Angle, int Alpha);
+                       double CenterX, double CenterY, bool Transparent, double Angle, int Alpha,
+                       const TRect* SrcRect = nullptr);
   bool DrawRotateSub(int X, int Y, int Width, int Height, TDirectDrawSurface* Source,
-                     double CenterX, double CenterY, bool Transparent, double Angle, int Alpha);
+                     double CenterX, double CenterY, bool Transparent, double Angle, int Alpha,
+                     const TRect* SrcRect = nullptr);
   // The same with a pattern of a picture-list item as the source.
   bool StretchDraw(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex);
   bool DrawAdd(TPictureCollectionItem* Source, const TRect& DestRect, int PatternIndex, int Alpha);
@@ -134,7 +147,7 @@ class TD2D : public TObject {
 
   bool SetPictureTexture(TPictureCollectionItem* Item, int PatternIndex, const TRect& SrcRect);
   bool AddPictureTexture(TPictureCollectionItem* Item);
-  bool SetSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent);
+  bool SetSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent, const TRect* SrcRect);
   bool AddSurfaceTexture(TDirectDrawSurface* Surface, bool Transparent);
   // Binds the entry's texture to stage 0; false (after dropping every texture) when it cannot.
   bool BindTexture(int Index);

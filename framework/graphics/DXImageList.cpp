@@ -221,15 +221,17 @@ const TPictureCollectionItemPattern* TPictureCollectionItem::PatternToDraw(int P
   return &FPatterns[PatternIndex];
 }
 
-// On a display asked for 3-D, patterns are drawn by its accelerator, and only on its drawing
-// surface; other destinations get nothing. Elsewhere the surface operation of the same name
-// draws them.
+// On a display asked for 3-D whose accelerator can draw, patterns are drawn by the
+// accelerator, and only on its drawing surface; other destinations get nothing. Elsewhere, and
+// when the accelerator cannot draw (a display of 8 or 24 bits, or no device), the surface
+// operation of the same name draws them.
 template <class ViaAccelerator, class ViaSurface>
 void TPictureCollectionItem::Route(TDirectDrawSurface* Dest, int PatternIndex,
                                    ViaAccelerator viaAccelerator, ViaSurface viaSurface) {
   const TPictureCollectionItemPattern* p = PatternToDraw(PatternIndex);
   if (p == nullptr || Dest == nullptr) return;
-  if (AcceleratedDisplay() != nullptr) {
+  if (TCustomDXDraw* display = AcceleratedDisplay();
+      display != nullptr && display->D2D != nullptr && display->D2D->CanDraw()) {
     if (TD2D* d2d = Accelerator(Dest)) viaAccelerator(d2d);
     return;
   }
@@ -254,12 +256,10 @@ void TPictureCollectionItem::StretchDraw(TDirectDrawSurface* Dest, const TRect& 
       });
 }
 
-// The accelerator takes the alpha as one byte.
 void TPictureCollectionItem::DrawAdd(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
   Route(
-      Dest, PatternIndex,
-      [&](TD2D* d2d) { d2d->DrawAdd(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      Dest, PatternIndex, [&](TD2D* d2d) { d2d->DrawAdd(this, DestRect, PatternIndex, Alpha); },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawAdd(DestRect, p.Rect, p.Surface, Transparent, Alpha);
       });
@@ -268,8 +268,7 @@ void TPictureCollectionItem::DrawAdd(TDirectDrawSurface* Dest, const TRect& Dest
 void TPictureCollectionItem::DrawAlpha(TDirectDrawSurface* Dest, const TRect& DestRect,
                                        int PatternIndex, int Alpha) {
   Route(
-      Dest, PatternIndex,
-      [&](TD2D* d2d) { d2d->DrawAlpha(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      Dest, PatternIndex, [&](TD2D* d2d) { d2d->DrawAlpha(this, DestRect, PatternIndex, Alpha); },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawAlpha(DestRect, p.Rect, p.Surface, Transparent, Alpha);
       });
@@ -278,8 +277,7 @@ void TPictureCollectionItem::DrawAlpha(TDirectDrawSurface* Dest, const TRect& De
 void TPictureCollectionItem::DrawSub(TDirectDrawSurface* Dest, const TRect& DestRect,
                                      int PatternIndex, int Alpha) {
   Route(
-      Dest, PatternIndex,
-      [&](TD2D* d2d) { d2d->DrawSub(this, DestRect, PatternIndex, Alpha & 0xFF); },
+      Dest, PatternIndex, [&](TD2D* d2d) { d2d->DrawSub(this, DestRect, PatternIndex, Alpha); },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawSub(DestRect, p.Rect, p.Surface, Transparent, Alpha);
       });
@@ -305,8 +303,7 @@ void TPictureCollectionItem::DrawRotateAdd(TDirectDrawSurface* Dest, int X, int 
   Route(
       Dest, PatternIndex,
       [&](TD2D* d2d) {
-        d2d->DrawRotateAdd(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                           Alpha & 0xFF);
+        d2d->DrawRotateAdd(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle, Alpha);
       },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawRotateAdd(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
@@ -321,7 +318,7 @@ void TPictureCollectionItem::DrawRotateAlpha(TDirectDrawSurface* Dest, int X, in
       Dest, PatternIndex,
       [&](TD2D* d2d) {
         d2d->DrawRotateAlpha(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                             Alpha & 0xFF);
+                             Alpha);
       },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawRotateAlpha(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,
@@ -335,8 +332,7 @@ void TPictureCollectionItem::DrawRotateSub(TDirectDrawSurface* Dest, int X, int 
   Route(
       Dest, PatternIndex,
       [&](TD2D* d2d) {
-        d2d->DrawRotateSub(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle,
-                           Alpha & 0xFF);
+        d2d->DrawRotateSub(this, X, Y, Width, Height, PatternIndex, CenterX, CenterY, Angle, Alpha);
       },
       [&](const TPictureCollectionItemPattern& p) {
         Dest->DrawRotateSub(X, Y, Width, Height, p.Rect, p.Surface, CenterX, CenterY, Transparent,

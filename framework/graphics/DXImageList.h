@@ -100,8 +100,9 @@ class TPictureCollectionItem : public THashCollectionItem {
   // Empties the accelerator's texture cache after the surfaces were cut again.
   void ForgetTextures();
   const TPictureCollectionItemPattern* PatternToDraw(int PatternIndex) const;
-  // Sends one drawing call where it goes: the accelerator's call on a display asked for 3-D,
-  // the surface's call elsewhere; nothing for a pattern that is not there.
+  // Sends one drawing call where it goes: the accelerator's call on a display asked for 3-D
+  // whose accelerator can draw, the surface's call elsewhere; nothing for a pattern that is not
+  // there.
   template <class ViaAccelerator, class ViaSurface>
   void Route(TDirectDrawSurface* Dest, int PatternIndex, ViaAccelerator viaAccelerator,
              ViaSurface viaSurface);

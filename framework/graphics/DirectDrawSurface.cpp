@@ -25,10 +25,31 @@ DDBLTFX MakeBltFX() {
   return fx;
 }
 
-// The accelerated drawer, when it draws for this surface.
+// The accelerated drawer, when it draws for this surface; when it cannot draw, the surface
+// operations do the work themselves.
 TD2D* ActiveD2DFor(const TDirectDrawSurface* s) {
-  return CurrentD2D && CurrentD2D->IsActive() && CurrentD2D->TargetSurface() == s ? CurrentD2D
-                                                                                  : nullptr;
+  return CurrentD2D && CurrentD2D->CanDraw() && CurrentD2D->TargetSurface() == s ? CurrentD2D
+                                                                                 : nullptr;
+}
+
+// The part of Source that a drawing at (X, Y) shows on Dest and where it lands, clipped as the
+// blit clips it. A rectangle given backwards comes back backwards, for the drawer to mirror;
+// its clipping happens in mirrored coordinates, so that the cut falls on the side of the source
+// that really leaves a surface. False when nothing is left.
+bool DrawerRects(const TDirectDrawSurface* Dest, int X, int Y, TRect Src,
+                 const TDirectDrawSurface* Source, TRect& DestOut, TRect& SrcOut) {
+  const bool mirrorX = Src.Right < Src.Left, mirrorY = Src.Bottom < Src.Top;
+  if (mirrorX) std::swap(Src.Left, Src.Right);
+  if (mirrorY) std::swap(Src.Top, Src.Bottom);
+  const int sw = Source->Width(), sh = Source->Height();
+  if (mirrorX) Src = {sw - Src.Right, Src.Top, sw - Src.Left, Src.Bottom};
+  if (mirrorY) Src = {Src.Left, sh - Src.Bottom, Src.Right, sh - Src.Top};
+  DestOut = Bounds(X, Y, Src.Width(), Src.Height());
+  if (!ClipBltRects(DestOut, Src, Dest->ClientRect(), Source->ClientRect())) return false;
+  if (mirrorX) Src = {sw - Src.Left, Src.Top, sw - Src.Right, Src.Bottom};
+  if (mirrorY) Src = {Src.Left, sh - Src.Top, Src.Right, sh - Src.Bottom};
+  SrcOut = Src;
+  return true;
 }
 
 bool Drawable(const TDirectDrawSurface* dest, const TDirectDrawSurface* source) {
@@ -225,7 +246,9 @@ void TDirectDrawSurface::Draw(int X, int Y, const TRect& SrcRect, TDirectDrawSur
                               bool Transparent) {
   if (!Source || X > Width() || Y > Height()) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
-    d2d->Draw(Bounds(X, Y, SrcRect.Width(), SrcRect.Height()), Source, Transparent);
+    TRect dest, src;
+    if (DrawerRects(this, X, Y, SrcRect, Source, dest, src))
+      d2d->Draw(dest, Source, Transparent, &src);
     return;
   }
   DDBLTFX fx = MakeBltFX();
@@ -388,7 +411,7 @@ void TDirectDrawSurface::DrawAdd(const TRect& DestRect, const TRect& SrcRect,
                                  TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
-    d2d->DrawAdd(DestRect, Source, Transparent, Alpha);
+    d2d->DrawAdd(DestRect, Source, Transparent, Alpha, &SrcRect);
     return;
   }
   BlendDraw(this, TBlendMethod::Add, DestRect, SrcRect, Source, Transparent, Alpha);
@@ -397,7 +420,7 @@ void TDirectDrawSurface::DrawAlpha(const TRect& DestRect, const TRect& SrcRect,
                                    TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
-    d2d->DrawAlpha(DestRect, Source, Transparent, Alpha);
+    d2d->DrawAlpha(DestRect, Source, Transparent, Alpha, &SrcRect);
     return;
   }
   BlendDraw(this, TBlendMethod::Alpha, DestRect, SrcRect, Source, Transparent, Alpha);
@@ -406,7 +429,7 @@ void TDirectDrawSurface::DrawSub(const TRect& DestRect, const TRect& SrcRect,
                                  TDirectDrawSurface* Source, bool Transparent, int Alpha) {
   if (!Drawable(this, Source) || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
-    d2d->DrawSub(DestRect, Source, Transparent, Alpha);
+    d2d->DrawSub(DestRect, Source, Transparent, Alpha, &SrcRect);
     return;
   }
   BlendDraw(this, TBlendMethod::Sub, DestRect, SrcRect, Source, Transparent, Alpha);
@@ -416,7 +439,8 @@ void TDirectDrawSurface::DrawRotate(int X, int Y, int Width, int Height, const T
                                     bool Transparent, float Angle) {
   if (!Drawable(this, Source) || Width == 0 || Height == 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
-    d2d->DrawRotate(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle));
+    d2d->DrawRotate(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
+                    &SrcRect);
     return;
   }
   RotateDraw(this, TBlendMethod::Rotate, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
@@ -428,7 +452,7 @@ void TDirectDrawSurface::DrawRotateAdd(int X, int Y, int Width, int Height, cons
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateAdd(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
-                       Alpha);
+                       Alpha, &SrcRect);
     return;
   }
   RotateDraw(this, TBlendMethod::Add, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
@@ -440,7 +464,7 @@ void TDirectDrawSurface::DrawRotateAlpha(int X, int Y, int Width, int Height, co
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateAlpha(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
-                         Alpha);
+                         Alpha, &SrcRect);
     return;
   }
   RotateDraw(this, TBlendMethod::Alpha, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,
@@ -452,7 +476,7 @@ void TDirectDrawSurface::DrawRotateSub(int X, int Y, int Width, int Height, cons
   if (!Drawable(this, Source) || Width == 0 || Height == 0 || Alpha <= 0) return;
   if (TD2D* d2d = ActiveD2DFor(this)) {
     d2d->DrawRotateSub(X, Y, Width, Height, Source, CenterX, CenterY, Transparent, AngleOf(Angle),
-                       Alpha);
+                       Alpha, &SrcRect);
     return;
   }
   RotateDraw(this, TBlendMethod::Sub, X, Y, Width, Height, SrcRect, Source, CenterX, CenterY,

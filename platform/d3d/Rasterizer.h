@@ -25,11 +25,16 @@ struct RasterStates {
   ddraw::Surface* Texture = nullptr;  // stage 0; nullptr draws the vertex colours alone
 };
 
+// How a drawing is done: by spans where the states allow it (the same bits as pixel by pixel
+// with point sampling; bilinear filtering to within 1 per channel), or pixel by pixel only.
+enum class RasterPath { Fastest, PerPixel };
+
 // Draws into Target, which the caller has checked is usable. DDERR_INVALIDPARAMS for a vertex
 // format without pixel coordinates or too few vertices for one primitive,
 // D3DERR_INVALIDPRIMITIVETYPE for points and lines (which nothing here draws), DDERR_SURFACELOST
 // when the texture is lost.
 HRESULT Rasterize(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
-                  DWORD VertexFormat, const void* Vertices, DWORD VertexCount);
+                  DWORD VertexFormat, const void* Vertices, DWORD VertexCount,
+                  RasterPath Path = RasterPath::Fastest);
 
 }  // namespace d3d

@@ -225,8 +225,8 @@ TEST_F(D2DTest, PatternsOfPicturesAndTheirTextureCoordinates) {
   EXPECT_EQ(e.Name, "Grid");
   EXPECT_EQ(e.U0, 16.0 / 64);
   EXPECT_EQ(e.V0, 16.0 / 64);
-  EXPECT_EQ(e.U1, 31.0 / 64);
-  EXPECT_EQ(e.V1, 31.0 / 64);
+  EXPECT_EQ(e.U1, 32.0 / 64);
+  EXPECT_EQ(e.V1, 32.0 / 64);
 
   // Drawing to any other surface draws nothing.
   TDirectDrawSurface other(dx->DDraw);

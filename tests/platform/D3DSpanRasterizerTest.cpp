@@ -1,0 +1,503 @@
+// The span drawer against the per-pixel drawer it stands in for, over many random drawings:
+// with point sampling both must leave the very same bytes, whatever the shapes, formats, keys,
+// addressing, stage operations and blends; with bilinear filtering every pixel must lie within
+// 1 per channel of an exact filter worked out here.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/backend/HeadlessBackend.h"
+#include "platform/d3d/D3D.h"
+#include "platform/d3d/Rasterizer.h"
+#include "platform/ddraw/DDraw.h"
+#include "platform/ddraw/DDrawObjects.h"
+#include "platform/win/ComPtr.h"
+
+namespace {
+
+using Surf7 = ComPtr<IDirectDrawSurface7>;
+constexpr int kW = 48, kH = 40;
+
+struct Format {
+  const char* Name;
+  int Bits;
+  DWORD R, G, B, A;
+  bool Indexed = false;
+};
+const Format kTargets[] = {{"x888", 32, 0xFF0000, 0xFF00, 0xFF, 0},
+                           {"8888", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u},
+                           {"565", 16, 0xF800, 0x07E0, 0x1F, 0},
+                           {"555", 16, 0x7C00, 0x03E0, 0x1F, 0},
+                           {"24-bit", 24, 0xFF0000, 0xFF00, 0xFF, 0}};
+const Format kTextures[] = {
+    {"x888", 32, 0xFF0000, 0xFF00, 0xFF, 0},    {"8888", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u},
+    {"565", 16, 0xF800, 0x07E0, 0x1F, 0},       {"1555", 16, 0x7C00, 0x03E0, 0x1F, 0x8000},
+    {"4444", 16, 0x0F00, 0x00F0, 0x0F, 0xF000}, {"indexed", 8, 0, 0, 0, 0, true}};
+
+struct Vtx {
+  float X, Y, Z, Rhw;
+  DWORD Diffuse, Specular;
+  float U, V;
+};
+constexpr DWORD kFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
+
+class D3DSpanRasterizerTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    backend::HeadlessBackend::InstallFresh();
+    ddraw::ResetMachine();
+    void* p = nullptr;
+    ASSERT_EQ(DirectDrawCreateEx(nullptr, &p, IID_IDirectDraw7, nullptr), DD_OK);
+    DD7 = ComPtr<IDirectDraw7>::Attach(static_cast<IDirectDraw7*>(p));
+    ASSERT_EQ(DD7->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
+  }
+  void TearDown() override {
+    DD7.Reset();
+    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
+    ddraw::ResetMachine();
+  }
+
+  Surf7 Make(int w, int h, const Format& f, DWORD caps) {
+    DDSURFACEDESC2 d{};
+    d.dwSize = kDDSurfaceDesc2Size;
+    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+    d.dwWidth = static_cast<DWORD>(w);
+    d.dwHeight = static_cast<DWORD>(h);
+    d.ddsCaps.dwCaps = caps | DDSCAPS_SYSTEMMEMORY;
+    d.ddpfPixelFormat.dwSize = kDDPixelFormatSize;
+    d.ddpfPixelFormat.dwRGBBitCount = static_cast<DWORD>(f.Bits);
+    if (f.Indexed) {
+      d.ddpfPixelFormat.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
+    } else {
+      d.ddpfPixelFormat.dwFlags = DDPF_RGB | (f.A ? DDPF_ALPHAPIXELS : 0);
+      d.ddpfPixelFormat.dwRBitMask = f.R, d.ddpfPixelFormat.dwGBitMask = f.G;
+      d.ddpfPixelFormat.dwBBitMask = f.B, d.ddpfPixelFormat.dwRGBAlphaBitMask = f.A;
+    }
+    IDirectDrawSurface7* s = nullptr;
+    EXPECT_EQ(DD7->CreateSurface(&d, &s, nullptr), DD_OK);
+    return Surf7::Attach(s);
+  }
+  static ddraw::PixelStore& StoreOf(const Surf7& s) {
+    return ddraw::Surface::From(s.Get())->Store();
+  }
+  static void FillRandom(const Surf7& s, std::mt19937& rng) {
+    for (std::uint8_t& b : StoreOf(s).Bytes) b = static_cast<std::uint8_t>(rng());
+  }
+
+  ComPtr<IDirectDraw7> DD7;
+};
+
+// The device's states at creation.
+struct States {
+  std::array<DWORD, kD3DRenderStateCount> Render{};
+  std::array<DWORD, kD3DTextureStageStateCount> Stage{};
+  States() {
+    Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
+    Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
+    Stage[D3DTSS_COLOROP] = D3DTOP_MODULATE;
+    Stage[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+    Stage[D3DTSS_COLORARG2] = D3DTA_CURRENT;
+    Stage[D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
+    Stage[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+    Stage[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+    Stage[D3DTSS_MAGFILTER] = D3DTFG_POINT;
+    Stage[D3DTSS_MINFILTER] = D3DTFN_POINT;
+  }
+};
+
+// A quad as the accelerated drawer makes it: upright with its edges half a pixel before the
+// pixel centres, or turned about a point; its texture coordinates from U0, V0 to U1, V1.
+std::vector<Vtx> DrawerQuad(std::mt19937& rng, bool rotated, DWORD diffuse) {
+  std::uniform_real_distribution<double> any(0, 1);
+  auto between = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<Vtx> q(4);
+  // Texture coordinates on whole texels of a 16 x 16 texture, sometimes mirrored, sometimes
+  // reaching past it (to be addressed).
+  double u0 = between(-8, 14) / 16.0, u1 = u0 + between(1, 24) / 16.0;
+  double v0 = between(-8, 14) / 16.0, v1 = v0 + between(1, 24) / 16.0;
+  if (between(0, 3) == 0) std::swap(u0, u1);
+  if (between(0, 3) == 0) std::swap(v0, v1);
+  double corners[4][2];
+  if (!rotated) {
+    const int l = between(-10, kW), t = between(-10, kH);
+    const int r = l + between(1, 40), b = t + between(1, 40);
+    const double xs[4] = {l - 0.5, r - 0.5, l - 0.5, r - 0.5};
+    const double ys[4] = {t - 0.5, t - 0.5, b - 0.5, b - 0.5};
+    for (int i = 0; i < 4; ++i) corners[i][0] = xs[i], corners[i][1] = ys[i];
+  } else {
+    const double theta = between(0, 255) * 2 * 3.14159265358979 / 256;
+    const double w = between(1, 40), h = between(1, 40);
+    const double cx = between(0, kW), cy = between(0, kH), fx = any(rng), fy = any(rng);
+    const double e1x = std::cos(theta), e1y = std::sin(theta);
+    const double e2x = std::cos(theta + 3.14159265358979 / 2),
+                 e2y = std::sin(theta + 3.14159265358979 / 2);
+    const double tlx = cx - w * fx * e1x - h * fy * e2x, tly = cy - w * fx * e1y - h * fy * e2y;
+    const double c[4][2] = {{tlx, tly},
+                            {tlx + w * e1x, tly + w * e1y},
+                            {tlx + h * e2x, tly + h * e2y},
+                            {tlx + h * e2x + w * e1x, tly + h * e2y + w * e1y}};
+    for (int i = 0; i < 4; ++i) corners[i][0] = c[i][0], corners[i][1] = c[i][1];
+  }
+  for (int i = 0; i < 4; ++i) {
+    q[i] = {static_cast<float>(corners[i][0]),
+            static_cast<float>(corners[i][1]),
+            0,
+            1,
+            diffuse,
+            0xFFFFFFFF,
+            static_cast<float>((i & 1) ? u1 : u0),
+            static_cast<float>((i & 2) ? v1 : v0)};
+  }
+  return q;
+}
+
+// Triangles anywhere, partly off the target, with texture coordinates anywhere near the
+// texture.
+std::vector<Vtx> RandomTriangles(std::mt19937& rng, int count, DWORD diffuse) {
+  std::uniform_real_distribution<float> x(-12, kW + 12), y(-12, kH + 12), uv(-1.5f, 2.5f);
+  std::vector<Vtx> v(static_cast<std::size_t>(count));
+  for (Vtx& p : v) p = {x(rng), y(rng), 0, 1, diffuse, 0xFFFFFFFF, uv(rng), uv(rng)};
+  return v;
+}
+
+// Triangles barely wider than nothing, lying along a line across the target.
+std::vector<Vtx> Slivers(std::mt19937& rng, int count, DWORD diffuse) {
+  std::uniform_real_distribution<float> x(-4, kW + 4), y(-4, kH + 4), uv(-1, 2), t(0, 1);
+  std::vector<Vtx> v;
+  for (int k = 0; k < count; ++k) {
+    const Vtx a{x(rng), y(rng), 0, 1, diffuse, 0xFFFFFFFF, uv(rng), uv(rng)};
+    const Vtx b{x(rng), y(rng), 0, 1, diffuse, 0xFFFFFFFF, uv(rng), uv(rng)};
+    const float along = t(rng), off = std::ldexp(1.0f, -static_cast<int>(4 + rng() % 16));
+    const Vtx c{a.X + along * (b.X - a.X) + off,
+                a.Y + along * (b.Y - a.Y) - off,
+                0,
+                1,
+                diffuse,
+                0xFFFFFFFF,
+                uv(rng),
+                uv(rng)};
+    v.insert(v.end(), {a, b, c});
+  }
+  return v;
+}
+
+DWORD RandomDiffuse(std::mt19937& rng) {
+  switch (rng() % 4) {
+    case 0:
+      return 0xFFFFFFFF;
+    case 1:
+      return 0x00FFFFFF | (rng() & 0xFF000000u);  // white with an alpha, as the drawer's alpha
+    case 2: {
+      const DWORD g = rng() & 0xFF;  // grey, as the drawer's add and subtract
+      return 0xFF000000u | g << 16 | g << 8 | g;
+    }
+    default:
+      return static_cast<DWORD>(rng());
+  }
+}
+
+void RandomStates(std::mt19937& rng, States& s) {
+  static const DWORD blends[][2] = {{D3DBLEND_ONE, D3DBLEND_ZERO},
+                                    {D3DBLEND_ONE, D3DBLEND_ONE},
+                                    {D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR},
+                                    {D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+                                    {D3DBLEND_DESTCOLOR, D3DBLEND_SRCALPHASAT}};
+  const auto& b = blends[rng() % 5];
+  s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = rng() % 5 != 0;
+  s.Render[D3DRENDERSTATE_SRCBLEND] = b[0];
+  s.Render[D3DRENDERSTATE_DESTBLEND] = b[1];
+  s.Render[D3DRENDERSTATE_COLORKEYENABLE] = rng() % 2;
+  s.Render[D3DRENDERSTATE_CULLMODE] = rng() % 4 == 0 ? D3DCULL_CCW : D3DCULL_NONE;
+  static const DWORD ops[] = {D3DTOP_MODULATE,   D3DTOP_MODULATE, D3DTOP_SELECTARG1,
+                              D3DTOP_SELECTARG2, D3DTOP_ADD,      D3DTOP_MODULATE2X,
+                              D3DTOP_DISABLE};
+  static const DWORD args[] = {D3DTA_TEXTURE, D3DTA_TEXTURE,
+                               D3DTA_CURRENT, D3DTA_TEXTURE | D3DTA_COMPLEMENT,
+                               D3DTA_DIFFUSE, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE};
+  s.Stage[D3DTSS_COLOROP] = ops[rng() % 7];
+  s.Stage[D3DTSS_COLORARG1] = args[rng() % 6];
+  s.Stage[D3DTSS_COLORARG2] = rng() % 3 ? D3DTA_CURRENT : args[rng() % 6];
+  s.Stage[D3DTSS_ALPHAOP] = ops[rng() % 7];
+  s.Stage[D3DTSS_ALPHAARG1] = args[rng() % 6];
+  s.Stage[D3DTSS_ALPHAARG2] = rng() % 3 ? D3DTA_CURRENT : args[rng() % 6];
+  static const DWORD address[] = {0, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP};
+  s.Stage[D3DTSS_ADDRESSU] = address[rng() % 4];
+  s.Stage[D3DTSS_ADDRESSV] = address[rng() % 4];
+}
+
+// A texture of 16 x 16 random texels, keyed on a range of values that its texels often fall in.
+Surf7 RandomTexture(D3DSpanRasterizerTest& test, const Format& f, std::mt19937& rng,
+                    IDirectDraw7* dd) {
+  Surf7 t = test.Make(16, 16, f, DDSCAPS_TEXTURE);
+  ddraw::PixelStore& store = ddraw::Surface::From(t.Get())->Store();
+  const int bytes = f.Bits / 8;
+  // Few distinct texels, so that keys hit; some pixels are pure noise.
+  const std::uint32_t palette[4] = {static_cast<std::uint32_t>(rng()),
+                                    static_cast<std::uint32_t>(rng()),
+                                    static_cast<std::uint32_t>(rng()), 0};
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const std::uint32_t v = rng() % 3 ? palette[rng() % 4] : static_cast<std::uint32_t>(rng());
+      for (int i = 0; i < bytes; ++i)
+        store.Row(y)[x * bytes + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+  DDCOLORKEY key;
+  const DWORD mask = f.Indexed ? 0xFF : (f.R | f.G | f.B | f.A);
+  key.dwColorSpaceLowValue = palette[rng() % 4] & mask;
+  key.dwColorSpaceHighValue =
+      rng() % 2 ? key.dwColorSpaceLowValue : (key.dwColorSpaceLowValue + (rng() % 64)) & mask;
+  t->SetColorKey(DDCKEY_SRCBLT, &key);
+  if (f.Indexed) {
+    PALETTEENTRY entries[256];
+    for (PALETTEENTRY& e : entries)
+      e = {static_cast<BYTE>(rng()), static_cast<BYTE>(rng()), static_cast<BYTE>(rng()), 0};
+    IDirectDrawPalette* pal = nullptr;
+    EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &pal, nullptr), DD_OK);
+    t->SetPalette(pal);
+    pal->Release();
+  }
+  return t;
+}
+
+TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
+  std::mt19937 rng(1234);
+  int drawings = 0;
+  for (int round = 0; round < 2000; ++round) {
+    const Format& tf = kTargets[rng() % 5];
+    const Format& xf = kTextures[rng() % 6];
+    Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    FillRandom(fast, rng);
+    StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+    Surf7 texture = RandomTexture(*this, xf, rng, DD7.Get());
+    States s;
+    RandomStates(rng, s);
+    const DWORD diffuse = RandomDiffuse(rng);
+    const int shape = static_cast<int>(rng() % 5);
+    std::vector<Vtx> v = shape < 3    ? DrawerQuad(rng, shape == 2, diffuse)
+                         : shape == 3 ? RandomTriangles(rng, 3 * (1 + rng() % 4), diffuse)
+                                      : Slivers(rng, 1 + rng() % 4, diffuse);
+    // Now and then vertices that differ in colour or depth, which only the per-pixel drawer
+    // draws.
+    if (rng() % 8 == 0) v[1].Diffuse = static_cast<DWORD>(rng());
+    if (rng() % 8 == 0) v[2].Rhw = 0.5f;
+    const D3DPRIMITIVETYPE type = shape < 3 ? D3DPT_TRIANGLESTRIP : D3DPT_TRIANGLELIST;
+    const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+    ddraw::Surface& a = *ddraw::Surface::From(fast.Get());
+    ddraw::Surface& b = *ddraw::Surface::From(slow.Get());
+    const DWORD n = static_cast<DWORD>(v.size());
+    ASSERT_EQ(d3d::Rasterize(a, rs, type, kFvf, v.data(), n), D3D_OK);
+    ASSERT_EQ(d3d::Rasterize(b, rs, type, kFvf, v.data(), n, d3d::RasterPath::PerPixel), D3D_OK);
+    const std::vector<std::uint8_t>& got = StoreOf(fast).Bytes;
+    const std::vector<std::uint8_t>& want = StoreOf(slow).Bytes;
+    for (std::size_t i = 0; i < got.size(); ++i)
+      if (got[i] != want[i]) {
+        const std::ptrdiff_t pitch = StoreOf(fast).Pitch;
+        FAIL() << "round " << round << ": target " << tf.Name << ", texture " << xf.Name
+               << ", shape " << shape << ", blend " << s.Render[D3DRENDERSTATE_ALPHABLENDENABLE]
+               << " " << s.Render[D3DRENDERSTATE_SRCBLEND] << "/"
+               << s.Render[D3DRENDERSTATE_DESTBLEND] << ", key "
+               << s.Render[D3DRENDERSTATE_COLORKEYENABLE] << ": byte " << i % pitch << " of row "
+               << i / pitch << " is " << int{got[i]} << ", pixel by pixel " << int{want[i]};
+      }
+    ++drawings;
+  }
+  EXPECT_EQ(drawings, 2000);
+}
+
+// Drawings whose texels fall exactly on texel edges: halving and doubling quads of the drawer
+// and textures of odd sizes stretched over the target, where only the last bits of the per-pixel
+// formula decide.
+TEST_F(D3DSpanRasterizerTest, PointSamplingOnTexelEdgesFollowsThePerPixelFormula) {
+  std::mt19937 rng(99);
+  for (int texW : {16, 7, 256}) {
+    for (int scale : {-4, -2, 1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(texW) + " at " + std::to_string(scale));
+      Surf7 fast = Make(kW, kH, kTargets[0], DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+      Surf7 slow = Make(kW, kH, kTargets[0], DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+      FillRandom(fast, rng);
+      StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+      Surf7 texture = Make(texW, texW, kTextures[0], DDSCAPS_TEXTURE);
+      FillRandom(texture, rng);
+      States s;
+      s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+      s.Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_SRCALPHA;
+      s.Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+      s.Stage[D3DTSS_ALPHAOP] = D3DTOP_MODULATE;
+      // Texels per pixel: 1/scale when scale is negative.
+      const double extent = scale > 0 ? 1.0 * kW / (texW * scale) : -1.0 * scale * kW / texW;
+      std::vector<Vtx> v(4);
+      for (int i = 0; i < 4; ++i)
+        v[i] = {(i & 1) ? kW - 0.5f : -0.5f,
+                (i & 2) ? kH - 0.5f : -0.5f,
+                0,
+                1,
+                0x80FFFFFF,
+                0xFFFFFFFF,
+                static_cast<float>((i & 1) ? extent + 3.0 / texW : 3.0 / texW),
+                static_cast<float>((i & 2) ? extent * kH / kW + 1.0 / texW : 1.0 / texW)};
+      const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+      ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(fast.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
+                               v.data(), 4),
+                D3D_OK);
+      ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(slow.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
+                               v.data(), 4, d3d::RasterPath::PerPixel),
+                D3D_OK);
+      EXPECT_TRUE(StoreOf(fast).Bytes == StoreOf(slow).Bytes);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bilinear filtering against an exact filter.
+
+struct Argb {
+  int A, R, G, B;
+};
+Argb Unpack(std::uint32_t v, bool alpha) {
+  return {alpha ? static_cast<int>(v >> 24) : 255, static_cast<int>((v >> 16) & 0xFF),
+          static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
+}
+int Mul(int a, int b) { return (a * b + 127) / 255; }
+
+TEST_F(D3DSpanRasterizerTest, BilinearFilteringIsWithinOneOfTheExactFilter) {
+  std::mt19937 rng(777);
+  int compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    const bool targetAlpha = rng() % 2, textureAlpha = rng() % 2;
+    const Format& tf = kTargets[targetAlpha ? 1 : 0];
+    const Format& xf = kTextures[textureAlpha ? 1 : 0];
+    Surf7 target = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    FillRandom(target, rng);
+    const std::vector<std::uint8_t> before = StoreOf(target).Bytes;
+    Surf7 texture = Make(16, 16, xf, DDSCAPS_TEXTURE);
+    FillRandom(texture, rng);
+    const bool keyed = rng() % 2;
+    const std::uint32_t keyValue = 0x123456;
+    if (keyed) {
+      // Some texels are the key.
+      ddraw::PixelStore& ts = StoreOf(texture);
+      for (int k = 0; k < 40; ++k) {
+        std::uint32_t* p = reinterpret_cast<std::uint32_t*>(ts.Row(rng() % 16)) + rng() % 16;
+        *p = (*p & 0xFF000000u) | keyValue;
+      }
+      DDCOLORKEY key{keyValue, keyValue};
+      texture->SetColorKey(DDCKEY_SRCBLT, &key);
+    }
+    States s;
+    s.Stage[D3DTSS_MAGFILTER] = D3DTFG_LINEAR;
+    s.Stage[D3DTSS_MINFILTER] = D3DTFN_LINEAR;
+    s.Render[D3DRENDERSTATE_COLORKEYENABLE] = keyed;
+    s.Stage[D3DTSS_ADDRESSU] = rng() % 2 ? D3DTADDRESS_CLAMP : D3DTADDRESS_WRAP;
+    s.Stage[D3DTSS_ADDRESSV] = rng() % 2 ? D3DTADDRESS_CLAMP : D3DTADDRESS_WRAP;
+    // The drawer's four modes.
+    const int mode = static_cast<int>(rng() % 4);
+    const int alpha = static_cast<int>(rng() % 256);
+    DWORD diffuse = 0xFFFFFFFF;
+    if (mode == 1) {
+      s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+      s.Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
+      s.Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ONE;
+    } else if (mode == 2) {
+      s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+      s.Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ZERO;
+      s.Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_INVSRCCOLOR;
+    } else if (mode == 3) {
+      s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+      s.Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_SRCALPHA;
+      s.Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+      s.Stage[D3DTSS_ALPHAOP] = D3DTOP_MODULATE;
+    }
+    if (mode == 1 || mode == 2)
+      diffuse = 0xFF000000u | static_cast<DWORD>(alpha * 0x010101);
+    else if (mode == 3)
+      diffuse = 0x00FFFFFF | static_cast<DWORD>(alpha) << 24;
+    const std::vector<Vtx> v = DrawerQuad(rng, rng() % 2, diffuse);
+    const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+    ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(target.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
+                             v.data(), 4),
+              D3D_OK);
+
+    // The exact picture: the quad's texture coordinates are an affine map of the screen (the
+    // drawer's quads are parallelograms), found from three corners in long double.
+    const long double x0 = v[0].X, y0 = v[0].Y;
+    const long double ax = v[1].X - x0, ay = v[1].Y - y0, bx = v[2].X - x0, by = v[2].Y - y0;
+    const long double det = ax * by - ay * bx;
+    ASSERT_NE(det, 0);
+    const ddraw::PixelStore& tex = StoreOf(texture);
+    auto texel = [&](int i, int j, Argb& out) {
+      auto addr = [&](int k, DWORD mode) {
+        return mode == D3DTADDRESS_CLAMP ? std::clamp(k, 0, 15) : ((k % 16) + 16) % 16;
+      };
+      const std::uint32_t raw = reinterpret_cast<const std::uint32_t*>(
+          tex.Bytes.data() +
+          addr(j, s.Stage[D3DTSS_ADDRESSV]) * tex.Pitch)[addr(i, s.Stage[D3DTSS_ADDRESSU])];
+      if (keyed && (raw & 0xFFFFFF) == keyValue) return false;
+      out = Unpack(raw, textureAlpha);
+      return true;
+    };
+    const ddraw::PixelStore& got = StoreOf(target);
+    for (int py = 0; py < kH; ++py)
+      for (int px = 0; px < kW; ++px) {
+        const long double dx = px - x0, dy = py - y0;
+        const long double s1 = (dx * by - dy * bx) / det, s2 = (ax * dy - ay * dx) / det;
+        const std::uint32_t old =
+            reinterpret_cast<const std::uint32_t*>(before.data() + py * got.Pitch)[px];
+        const std::uint32_t now =
+            reinterpret_cast<const std::uint32_t*>(got.Bytes.data() + py * got.Pitch)[px];
+        // Pixels on or next to the quad's edges are left to the coverage tests.
+        const long double margin = 1e-6L;
+        if (s1 < -margin || s1 > 1 + margin || s2 < -margin || s2 > 1 + margin) {
+          ASSERT_EQ(now, old) << "outside, round " << round;
+          continue;
+        }
+        if (s1 < margin || s1 > 1 - margin || s2 < margin || s2 > 1 - margin) continue;
+        const long double u = v[0].U + s1 * (v[1].U - v[0].U) + s2 * (v[2].U - v[0].U);
+        const long double w = v[0].V + s1 * (v[1].V - v[0].V) + s2 * (v[2].V - v[0].V);
+        const long double fxAll = u * 16 - 0.5L, fyAll = w * 16 - 0.5L;
+        const int i0 = static_cast<int>(std::floor(fxAll)),
+                  j0 = static_cast<int>(std::floor(fyAll));
+        const long double fx = fxAll - i0, fy = fyAll - j0;
+        const long double weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+        long double sum[4] = {}, total = 0;
+        for (int k = 0; k < 4; ++k) {
+          Argb c;
+          if (weights[k] <= 0 || !texel(i0 + (k & 1), j0 + (k >> 1), c)) continue;
+          sum[0] += weights[k] * c.A, sum[1] += weights[k] * c.R, sum[2] += weights[k] * c.G,
+              sum[3] += weights[k] * c.B;
+          total += weights[k];
+        }
+        if (std::abs(total - 0.5L) < 1e-4L) continue;  // on the key's threshold
+        if (total < 0.5L) {
+          ASSERT_EQ(now, old) << "keyed out, round " << round << " at " << px << "," << py;
+          continue;
+        }
+        // The filtered texel rounded, then the stage and the blend in the documented integer
+        // arithmetic.
+        int t[4];
+        for (int c = 0; c < 4; ++c) t[c] = static_cast<int>(sum[c] / total + 0.5L);
+        const Argb d = Unpack(diffuse, true);
+        const int src[4] = {mode == 3 ? Mul(t[0], d.A) : t[0], Mul(t[1], d.R), Mul(t[2], d.G),
+                            Mul(t[3], d.B)};
+        const Argb o = Unpack(old, targetAlpha);
+        const int dst[4] = {o.A, o.R, o.G, o.B};
+        for (int c = targetAlpha ? 0 : 1; c < 4; ++c) {
+          int want = src[c];
+          if (mode == 1) want = std::min(255, src[c] + dst[c]);
+          if (mode == 2) want = Mul(dst[c], 255 - src[c]);
+          if (mode == 3) want = (src[c] * src[0] + dst[c] * (255 - src[0]) + 127) / 255;
+          const int have = static_cast<int>((now >> (24 - 8 * c)) & 0xFF);
+          ASSERT_LE(std::abs(have - want), 1) << "round " << round << ", mode " << mode
+                                              << ", channel " << c << " at " << px << "," << py;
+        }
+        ++compared;
+      }
+  }
+  EXPECT_GT(compared, 20000);
+}
+
+}  // namespace
