@@ -582,6 +582,27 @@ bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
 // ---------------------------------------------------------------------------------------------
 // Routine
 
+void TDXRPlan::Clear() {
+  Kind = DXRRoutineKind::None;
+  Steps.clear();
+  Root = nullptr;
+  Pack = DXRPack{};
+  DestBits = nullptr;
+  DestPitch = 0;
+  DestBitCount = 0;
+  DepthActive = false;
+  DepthBits = nullptr;
+  DepthPitch = 0;
+  DepthBitCount = 0;
+  DepthCompare = 0;
+  DepthWrite = false;
+  AdvanceX = false;
+  Slots.clear();
+  Stages.clear();
+  AdvanceDepth = false;
+  Kernel.Clear();
+}
+
 void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
   TDXRPlan& P = M.Plan;
   P.Clear();
@@ -649,12 +670,14 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
     if (words) M.MMXUsed = true;
   }
   P.AdvanceDepth = M.LoopZ;
+  DXRChooseKernel(M, Root);
 }
 
 void DXRRunRoutine(TDXRMachine& M, int Count) {
   const TDXRPlan& P = M.Plan;
   if (P.Kind == DXRRoutineKind::None || Count < 1) return;
   if (P.Kind == DXRRoutineKind::Solid) return RunSolid(P, M, Count);
+  if (P.Kernel.Chosen && DXRRunKernel(M, Count)) return;
 
   DXRRunState st;
   st.Machine = &M;

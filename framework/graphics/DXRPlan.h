@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "framework/graphics/DXRKernel.h"
 #include "framework/graphics/DXRSurface.h"
 
 class TDXRMachine;
@@ -129,7 +130,11 @@ struct TDXRPlan {
   std::vector<DXRStageAdvance> Stages;
   bool AdvanceDepth = false;
 
-  void Clear() { *this = TDXRPlan(); }
+  // The precompiled kernel standing in for the steps, when one matches.
+  DXRKernel Kernel;
+
+  // Forgets the routine; the lists keep their storage for the next compile.
+  void Clear();
 };
 
 // Compiles the simplified, marked tree under Root into the machine's plan.
