@@ -11,7 +11,7 @@ namespace {
 
 bool KernelsOn = true;
 bool VectorsOn = true;
-std::uint64_t KernelRuns = 0;
+std::uint64_t KernelRuns[static_cast<int>(DXRKernelStepping::Count)] = {};
 
 constexpr int kLaneShift[4] = {16, 8, 0, 24};
 
@@ -279,7 +279,7 @@ bool DXRRunKernel(TDXRMachine& M, int Count) {
   }
   t.U = static_cast<int>(u + static_cast<DWORD>(Count) * su);
   t.V = static_cast<int>(v + static_cast<DWORD>(Count) * sv);
-  ++KernelRuns;
+  ++KernelRuns[static_cast<int>(stepping)];
   return true;
 }
 
@@ -287,4 +287,6 @@ void DXRSetKernelsEnabled(bool On) { KernelsOn = On; }
 bool DXRKernelsEnabled() { return KernelsOn; }
 void DXRSetKernelVectorsEnabled(bool On) { VectorsOn = On; }
 bool DXRKernelVectorsEnabled() { return VectorsOn; }
-std::uint64_t DXRKernelRunCount() { return KernelRuns; }
+std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping) {
+  return KernelRuns[static_cast<int>(Stepping)];
+}

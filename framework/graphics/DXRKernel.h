@@ -106,8 +106,8 @@ void DXRSetKernelsEnabled(bool On);
 bool DXRKernelsEnabled();
 void DXRSetKernelVectorsEnabled(bool On);
 bool DXRKernelVectorsEnabled();
-// The number of runs a kernel has drawn since the program started.
-std::uint64_t DXRKernelRunCount();
+// The number of runs kernels of a stepping have drawn since the program started.
+std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping);
 
 // The row procedure of one instance; null where none is built.
 DXRKernelRowProc DXRKernelContiguousRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,

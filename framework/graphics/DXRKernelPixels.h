@@ -172,7 +172,7 @@ template <class S, class D, DXRKernelOp Op, bool Key>
 
 template <class S, class D, DXRKernelOp Op, bool Key>
 void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
-  if constexpr (Op == DXRKernelOp::Raw && !Key) {
+  if constexpr (Op == DXRKernelOp::Raw && !Key && S::Bytes == D::Bytes) {
     std::memcpy(R.Dest, R.Src, static_cast<std::size_t>(R.Count) * D::Bytes);
   } else {
     const BYTE* s = R.Src;
@@ -281,6 +281,21 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
 }
 #endif
 
+// Formats of equal channel masks, between which the plan copies texels raw whatever their
+// depths.
+template <class S, class D>
+constexpr bool SameMasks() {
+  if constexpr (std::is_same_v<S, D>) {
+    return true;
+  } else if constexpr (S::Indexed || D::Indexed) {
+    return false;
+  } else {
+    for (int k = 0; k < 4; ++k)
+      if (S::Masks[k] != D::Masks[k]) return false;
+    return true;
+  }
+}
+
 // The row procedures as types, so that one table template serves every stepping.
 template <class S, class D, DXRKernelOp Op, bool Key>
 struct ContiguousRows {
@@ -314,7 +329,7 @@ struct Instances {
   static DXRKernelRowProc ForOp(DXRKernelOp Op, bool Key) {
     switch (Op) {
       case DXRKernelOp::Raw:
-        if constexpr (std::is_same_v<S, D>)
+        if constexpr (SameMasks<S, D>())
           return Proc<S, D, DXRKernelOp::Raw>(Key);
         else
           return nullptr;
