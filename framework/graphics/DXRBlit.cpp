@@ -105,6 +105,8 @@ void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, cons
     return;
   DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
+  // A kernel draws every row in one go, as the row loop below would.
+  if (DXRRunKernelRows(m, r.Left, r.Top, h, w, u0, v, stepV)) return;
   DXRTextureStage& t = m.TextureStages[0];
   for (int y = r.Top; y < r.Bottom; ++y) {
     m.X = r.Left;

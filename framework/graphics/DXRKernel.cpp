@@ -192,6 +192,113 @@ void DXRChooseKernel(TDXRMachine& M, DXRNode* Root) {
   if (!M.Plan.Kernel.Chosen) M.Plan.Kernel.Clear();
 }
 
+namespace {
+
+// One run of Count pixels from Dest with the stage at (U, V): its row, its stepping, and the
+// pixels 0 to Last - 1 that may be drawn.
+struct RunShape {
+  DXRKernelRow Row;
+  DXRKernelStepping Stepping = DXRKernelStepping::Contiguous;
+  int Last = 0;
+};
+
+RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV, int Count) {
+  RunShape s;
+  DXRKernelRow& row = s.Row;
+  row.Dest = Dest;
+  row.U = U;
+  row.V = V;
+  row.DU = SU;
+  row.DV = SV;
+  row.Count = Count;
+  s.Last = Count;
+  const DWORD r = V >> 16;
+  if (SV == 0 && SU == 0x10000) {
+    const DWORD c0 = U >> 16;
+    s.Last = (r < K.SrcHeight && c0 < K.SrcWidth)
+                 ? static_cast<int>(std::min<DWORD>(static_cast<DWORD>(Count), K.SrcWidth - c0))
+                 : 0;
+    row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch +
+              static_cast<std::ptrdiff_t>(c0) * K.SrcBytes;
+    row.Count = s.Last;
+  } else if (SV == 0) {
+    s.Stepping = DXRKernelStepping::Scaled;
+    if (r >= K.SrcHeight) {
+      s.Last = 0;
+    } else {
+      if (K.ColumnsCount != Count || K.ColumnsU != U || K.ColumnsStep != SU) {
+        K.Columns.resize(static_cast<std::size_t>(Count));
+        DWORD cu = U;
+        for (int i = 0; i < Count; ++i, cu += SU) {
+          const DWORD c = cu >> 16;
+          K.Columns[static_cast<std::size_t>(i)] =
+              c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
+        }
+        K.ColumnsCount = Count;
+        K.ColumnsU = U;
+        K.ColumnsStep = SU;
+      }
+      row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch;
+      row.Columns = K.Columns.data();
+    }
+  } else {
+    s.Stepping = DXRKernelStepping::Rotated;
+  }
+  return s;
+}
+
+// Columns past 65535 wrap back to 0 along an unscaled row; such runs are left to the plan.
+bool Wraps(DWORD U, DWORD SU, DWORD SV, int Count) {
+  return SV == 0 && SU == 0x10000 && (U >> 16) + static_cast<DWORD>(Count) > 0x10000;
+}
+
+// The last pixel of a run the plan would draw, or -1.
+int LastDrawn(const DXRKernel& K, const DXRStep& Read, const RunShape& S) {
+  if (S.Stepping == DXRKernelStepping::Contiguous && !K.Key) return S.Last - 1;
+  const DXRKernelRow& row = S.Row;
+  for (int i = S.Last - 1; i >= 0; --i) {
+    DWORD texel = 0;
+    const DWORD u = row.U + static_cast<DWORD>(i) * row.DU;
+    const DWORD v = row.V + static_cast<DWORD>(i) * row.DV;
+    if (!DXRFetchTexel(Read.Fetch, u, v, texel)) continue;
+    if (K.Key && (texel & K.KeyMask) == K.ColorKey) continue;
+    return i;
+  }
+  return -1;
+}
+
+// The pixel whose values the temporaries must hold when the kernel is done, with the
+// destination value it blends with, kept before the kernel overwrites it.
+struct Settle {
+  int Pixel = -1;
+  DWORD U = 0, V = 0;
+  BYTE Dest[4] = {};
+
+  void Keep(const DXRKernel& K, const RunShape& S, int I) {
+    Pixel = I;
+    U = S.Row.U + static_cast<DWORD>(I) * S.Row.DU;
+    V = S.Row.V + static_cast<DWORD>(I) * S.Row.DV;
+    std::memcpy(Dest, S.Row.Dest + static_cast<std::ptrdiff_t>(I) * K.DestBytes, K.DestBytes);
+  }
+  // The plan's steps for that one pixel, reading the kept destination value.
+  void Replay(TDXRMachine& M, DXRTextureStage& T) {
+    if (Pixel < 0) return;
+    T.U = static_cast<int>(U);
+    T.V = static_cast<int>(V);
+    DXRRunState st;
+    st.Machine = &M;
+    st.DestPtr = Dest;
+    for (const DXRStep& s : M.Plan.Steps) s.Proc(s, st);
+  }
+};
+
+void Draw(DXRKernel& K, const RunShape& S) {
+  if (S.Last > 0) K.Rows[static_cast<int>(S.Stepping)](K, S.Row);
+  ++KernelRuns[static_cast<int>(S.Stepping)];
+}
+
+}  // namespace
+
 bool DXRRunKernel(TDXRMachine& M, int Count) {
   TDXRPlan& P = M.Plan;
   DXRKernel& K = P.Kernel;
@@ -199,87 +306,56 @@ bool DXRRunKernel(TDXRMachine& M, int Count) {
   const DWORD u = static_cast<DWORD>(t.U), v = static_cast<DWORD>(t.V);
   const DWORD su = static_cast<DWORD>(K.FromStage ? t.StepU : K.StepU);
   const DWORD sv = static_cast<DWORD>(K.FromStage ? t.StepV : K.StepV);
-  const std::ptrdiff_t destBytes = K.DestBytes;
-
-  DXRKernelRow row;
-  row.Dest = P.DestBits + static_cast<std::ptrdiff_t>(M.Y) * P.DestPitch +
-             static_cast<std::ptrdiff_t>(M.X) * destBytes;
-  row.U = u;
-  row.V = v;
-  row.DU = su;
-  row.DV = sv;
-  DXRKernelStepping stepping;
-  // The pixels that may be drawn are 0 to last - 1.
-  int last = Count;
-  if (sv == 0 && su == 0x10000) {
-    stepping = DXRKernelStepping::Contiguous;
-    const DWORD c0 = u >> 16, r = v >> 16;
-    // Columns past 65535 wrap back to 0; such a run is left to the plan.
-    if (DWORD{c0} + static_cast<DWORD>(Count) > 0x10000) return false;
-    last = (r < K.SrcHeight && c0 < K.SrcWidth)
-               ? static_cast<int>(std::min<DWORD>(static_cast<DWORD>(Count), K.SrcWidth - c0))
-               : 0;
-    row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch +
-              static_cast<std::ptrdiff_t>(c0) * K.SrcBytes;
-    row.Count = last;
-  } else if (sv == 0) {
-    stepping = DXRKernelStepping::Scaled;
-    const DWORD r = v >> 16;
-    if (r >= K.SrcHeight) {
-      last = 0;
-    } else {
-      if (K.ColumnsCount != Count || K.ColumnsU != u || K.ColumnsStep != su) {
-        K.Columns.resize(static_cast<std::size_t>(Count));
-        DWORD cu = u;
-        for (int i = 0; i < Count; ++i, cu += su) {
-          const DWORD c = cu >> 16;
-          K.Columns[static_cast<std::size_t>(i)] =
-              c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
-        }
-        K.ColumnsCount = Count;
-        K.ColumnsU = u;
-        K.ColumnsStep = su;
-      }
-      row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch;
-      row.Columns = K.Columns.data();
-    }
-    row.Count = Count;
-  } else {
-    stepping = DXRKernelStepping::Rotated;
-    row.Count = Count;
-  }
-
-  // The last pixel drawn leaves its values in the temporaries: find it, and keep the
-  // destination pixel it blends with before the row overwrites it.
-  int drawn = -1;
-  BYTE saved[4] = {};
-  const DXRStep& read = P.Steps[0];
+  if (Wraps(u, su, sv, Count)) return false;
+  BYTE* dest = P.DestBits + static_cast<std::ptrdiff_t>(M.Y) * P.DestPitch +
+               static_cast<std::ptrdiff_t>(M.X) * K.DestBytes;
+  const RunShape shape = ShapeRun(K, dest, u, v, su, sv, Count);
+  Settle settle;
   if (K.Replay) {
-    for (int i = last - 1; i >= 0; --i) {
-      DWORD texel = 0;
-      const DWORD iu = u + static_cast<DWORD>(i) * su, iv = v + static_cast<DWORD>(i) * sv;
-      if (!DXRFetchTexel(read.Fetch, iu, iv, texel)) continue;
-      if (K.Key && (texel & K.KeyMask) == K.ColorKey) continue;
-      drawn = i;
-      std::memcpy(saved, row.Dest + static_cast<std::ptrdiff_t>(i) * destBytes,
-                  static_cast<std::size_t>(destBytes));
-      break;
-    }
+    const int last = LastDrawn(K, P.Steps[0], shape);
+    if (last >= 0) settle.Keep(K, shape, last);
   }
-
-  if (last > 0) K.Rows[static_cast<int>(stepping)](K, row);
-
-  if (drawn >= 0) {
-    t.U = static_cast<int>(u + static_cast<DWORD>(drawn) * su);
-    t.V = static_cast<int>(v + static_cast<DWORD>(drawn) * sv);
-    DXRRunState st;
-    st.Machine = &M;
-    st.DestPtr = saved;
-    for (const DXRStep& s : P.Steps) s.Proc(s, st);
-  }
+  Draw(K, shape);
+  settle.Replay(M, t);
   t.U = static_cast<int>(u + static_cast<DWORD>(Count) * su);
   t.V = static_cast<int>(v + static_cast<DWORD>(Count) * sv);
-  ++KernelRuns[static_cast<int>(stepping)];
+  return true;
+}
+
+bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, int V,
+                      int RowStepV) {
+  TDXRPlan& P = M.Plan;
+  DXRKernel& K = P.Kernel;
+  if (!M.Compiled || !K.Chosen || Rows < 1 || Count < 1) return false;
+  DXRTextureStage& t = *K.Stage;
+  const DWORD su = static_cast<DWORD>(K.FromStage ? t.StepU : K.StepU);
+  const DWORD sv = static_cast<DWORD>(K.FromStage ? t.StepV : K.StepV);
+  const DWORD u = static_cast<DWORD>(U);
+  if (Wraps(u, su, sv, Count)) return false;
+  // Rows that share bytes read what earlier rows wrote; the kept value would be stale.
+  const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(Count) * K.DestBytes;
+  if (Rows > 1 && (P.DestPitch < rowBytes && -P.DestPitch < rowBytes)) return false;
+  const auto rowV = [&](int R) {
+    return static_cast<DWORD>(V) + static_cast<DWORD>(R) * static_cast<DWORD>(RowStepV);
+  };
+  const auto rowDest = [&](int R) {
+    return P.DestBits + static_cast<std::ptrdiff_t>(Y + R) * P.DestPitch +
+           static_cast<std::ptrdiff_t>(X) * K.DestBytes;
+  };
+  // Only the last pixel drawn in the whole call leaves its values behind.
+  Settle settle;
+  if (K.Replay)
+    for (int r = Rows - 1; r >= 0 && settle.Pixel < 0; --r) {
+      const RunShape shape = ShapeRun(K, rowDest(r), u, rowV(r), su, sv, Count);
+      const int last = LastDrawn(K, P.Steps[0], shape);
+      if (last >= 0) settle.Keep(K, shape, last);
+    }
+  for (int r = 0; r < Rows; ++r) Draw(K, ShapeRun(K, rowDest(r), u, rowV(r), su, sv, Count));
+  settle.Replay(M, t);
+  M.X = X;
+  M.Y = Y + Rows - 1;
+  t.U = static_cast<int>(u + static_cast<DWORD>(Count) * su);
+  t.V = static_cast<int>(rowV(Rows - 1) + static_cast<DWORD>(Count) * sv);
   return true;
 }
 

@@ -99,6 +99,11 @@ struct DXRKernel {
 void DXRChooseKernel(TDXRMachine& M, DXRNode* Root);
 // Draws Count pixels from (X, Y) with the chosen kernel; false when the plan must run instead.
 bool DXRRunKernel(TDXRMachine& M, int Count);
+// Draws Rows runs of Count pixels, from (X, Y) downwards, the stage starting every run at
+// (U, V + row * RowStepV), and leaves the machine as that many runs would; false (nothing
+// drawn) when no kernel is chosen or the plan must run instead.
+bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, int V,
+                      int RowStepV);
 
 // Switches for tests: with kernels off, compiles choose none (the plan runs every pixel); with
 // vectors off, contiguous rows use the portable loops. Both are on from the start.

@@ -87,13 +87,13 @@ struct RGBFormat {
   static constexpr BYTE Channels = (RM ? 1 : 0) | (GM ? 2 : 0) | (BM ? 4 : 0) | (AM ? 8 : 0);
 
   // The channels the pixel has; the lanes of channels it lacks are zero.
-  static inline DWORD Decode(DWORD P) {
+  [[gnu::always_inline]] static inline DWORD Decode(DWORD P) {
     DWORD c = 0;
     for (int k = 0; k < 4; ++k)
       if (Masks[k]) c |= ((((P & Masks[k]) >> S[k].Right) << S[k].Left) & 0xFF) << kLaneShift[k];
     return c;
   }
-  static inline DWORD Pack(DWORD C) {
+  [[gnu::always_inline]] static inline DWORD Pack(DWORD C) {
     DWORD p = 0;
     for (int k = 0; k < 4; ++k)
       if (Masks[k]) p |= ((Lane(C, k) << S[k].Right) >> S[k].Left) & Masks[k];
@@ -116,7 +116,7 @@ using RGB888 = RGBFormat<24, 0xFF0000, 0xFF00, 0xFF, 0>;
 
 // A source texel's channel values, with the defaults for the channels the source lacks.
 template <class S>
-inline DWORD SourceValues(const DXRKernel& K, DWORD T) {
+[[gnu::always_inline]] inline DWORD SourceValues(const DXRKernel& K, DWORD T) {
   if constexpr (S::Indexed)
     return K.Palette[T & 0xFF];
   else
@@ -128,7 +128,7 @@ inline DWORD SourceValues(const DXRKernel& K, DWORD T) {
 // 16-bit product sum, and a lone channel as destination + difference * alpha / 256, rounded
 // down; the two may differ by one.
 template <DXRKernelOp Op, BYTE Mask>
-inline DWORD Combine(DWORD L, DWORD R) {
+[[gnu::always_inline]] inline DWORD Combine(DWORD L, DWORD R) {
   const unsigned a = Lane(L, 3);
   DWORD out = 0;
   for (int k = 0; k < 4; ++k) {
@@ -177,7 +177,8 @@ void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
   } else {
     const BYTE* s = R.Src;
     BYTE* d = R.Dest;
-    for (int i = 0; i < R.Count; ++i, s += S::Bytes, d += D::Bytes)
+    const int n = R.Count;
+    for (int i = 0; i < n; ++i, s += S::Bytes, d += D::Bytes)
       Pixel<S, D, Op, Key>(K, Load<S::Bytes>(s), d);
   }
 }
@@ -185,9 +186,12 @@ void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
 template <class S, class D, DXRKernelOp Op, bool Key>
 void ScaledRow(const DXRKernel& K, const DXRKernelRow& R) {
   BYTE* d = R.Dest;
-  for (int i = 0; i < R.Count; ++i, d += D::Bytes) {
-    const std::int32_t c = R.Columns[i];
-    if (c >= 0) Pixel<S, D, Op, Key>(K, Load<S::Bytes>(R.Src + std::ptrdiff_t{c} * S::Bytes), d);
+  const std::int32_t* columns = R.Columns;
+  const BYTE* src = R.Src;
+  const int n = R.Count;
+  for (int i = 0; i < n; ++i, d += D::Bytes) {
+    const std::int32_t c = columns[i];
+    if (c >= 0) Pixel<S, D, Op, Key>(K, Load<S::Bytes>(src + std::ptrdiff_t{c} * S::Bytes), d);
   }
 }
 
@@ -254,20 +258,22 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
     }
   };
 
-  const BYTE* s = R.Src;
-  BYTE* d = R.Dest;
-  int i = 0;
-  for (; i + 4 <= R.Count; i += 4, s += 16, d += 16) {
+  // The source's own alpha byte is kept when it has one; else it reads as the default, which
+  // only an alpha destination stores.
+  constexpr bool fillAlpha = !srcAlpha && destAlpha;
+  const auto four = [&](const BYTE* s, BYTE* d) {
     const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i out;
     if constexpr (Op == DXRKernelOp::Raw) {
       out = t;
     } else {
-      const __m128i l = _mm_or_si128(_mm_and_si128(t, present), defaults);
+      __m128i l = t;
+      if constexpr (fillAlpha) l = _mm_or_si128(_mm_and_si128(t, present), defaults);
       __m128i r = zero;
       if constexpr (Op != DXRKernelOp::Convert)
         r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-      out = _mm_and_si128(blend(l, r), destMask);
+      out = blend(l, r);
+      if constexpr (!destAlpha) out = _mm_and_si128(out, destMask);
     }
     if constexpr (Key) {
       // Keyed texels leave their pixels as they were.
@@ -276,8 +282,21 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
       out = _mm_or_si128(_mm_andnot_si128(skip, out), _mm_and_si128(skip, old));
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
+  };
+
+  const BYTE* s = R.Src;
+  BYTE* d = R.Dest;
+  const int n = R.Count;
+  int i = 0;
+  for (; i + 8 <= n; i += 8, s += 32, d += 32) {
+    four(s, d);
+    four(s + 16, d + 16);
   }
-  for (; i < R.Count; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
+  if (i + 4 <= n) {
+    four(s, d);
+    i += 4, s += 16, d += 16;
+  }
+  for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
 }
 #endif
 
