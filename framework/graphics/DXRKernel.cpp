@@ -85,6 +85,30 @@ bool LowBytesZero(const DXRChannelGroup& G, BYTE Mask) {
   return true;
 }
 
+// The row procedures of one instance, looked up once and kept.
+struct RowProcs {
+  bool Known = false;
+  bool SIMD = false;
+  DXRKernelRowProc Rows[3] = {};
+};
+const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest, bool Key,
+                         bool Vectors) {
+  constexpr int nf = static_cast<int>(DXRKernelFormat::Count);
+  constexpr int no = static_cast<int>(DXRKernelOp::Count);
+  static RowProcs cache[nf][no][nf][2][2];
+  RowProcs& p =
+      cache[static_cast<int>(Src)][static_cast<int>(Op)][static_cast<int>(Dest)][Key][Vectors];
+  if (!p.Known) {
+    if (Vectors) p.Rows[0] = DXRKernelContiguousRow(Src, Op, Dest, Key, true);
+    p.SIMD = p.Rows[0] != nullptr;
+    if (!p.Rows[0]) p.Rows[0] = DXRKernelContiguousRow(Src, Op, Dest, Key, false);
+    p.Rows[1] = DXRKernelScaledRow(Src, Op, Dest, Key);
+    p.Rows[2] = DXRKernelRotatedRow(Src, Op, Dest, Key);
+    p.Known = true;
+  }
+  return p;
+}
+
 void Choose(TDXRMachine& M, DXRNode* Root) {
   TDXRPlan& P = M.Plan;
   DXRKernel& K = P.Kernel;
@@ -136,12 +160,9 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
     return;
 
   const bool key = read->Key.Active;
-  K.Rows[0] = nullptr;
-  if (VectorsOn) K.Rows[0] = DXRKernelContiguousRow(sf, op, df, key, true);
-  K.SIMD = K.Rows[0] != nullptr;
-  if (!K.Rows[0]) K.Rows[0] = DXRKernelContiguousRow(sf, op, df, key, false);
-  K.Rows[1] = DXRKernelScaledRow(sf, op, df, key);
-  K.Rows[2] = DXRKernelRotatedRow(sf, op, df, key);
+  const RowProcs& procs = ProcsFor(sf, op, df, key, VectorsOn);
+  for (int i = 0; i < 3; ++i) K.Rows[i] = procs.Rows[i];
+  K.SIMD = procs.SIMD;
   if (!K.Rows[0] || !K.Rows[1] || !K.Rows[2]) return;
 
   K.SrcFormat = sf;
@@ -338,9 +359,10 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
   const auto rowV = [&](int R) {
     return static_cast<DWORD>(V) + static_cast<DWORD>(R) * static_cast<DWORD>(RowStepV);
   };
+  BYTE* const firstDest = P.DestBits + static_cast<std::ptrdiff_t>(Y) * P.DestPitch +
+                          static_cast<std::ptrdiff_t>(X) * K.DestBytes;
   const auto rowDest = [&](int R) {
-    return P.DestBits + static_cast<std::ptrdiff_t>(Y + R) * P.DestPitch +
-           static_cast<std::ptrdiff_t>(X) * K.DestBytes;
+    return firstDest + static_cast<std::ptrdiff_t>(R) * P.DestPitch;
   };
   // Only the last pixel drawn in the whole call leaves its values behind.
   Settle settle;
@@ -350,7 +372,28 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
       const int last = LastDrawn(K, P.Steps[0], shape);
       if (last >= 0) settle.Keep(K, shape, last);
     }
-  for (int r = 0; r < Rows; ++r) Draw(K, ShapeRun(K, rowDest(r), u, rowV(r), su, sv, Count));
+  if (sv != 0) {
+    for (int r = 0; r < Rows; ++r) Draw(K, ShapeRun(K, rowDest(r), u, rowV(r), su, sv, Count));
+  } else {
+    // Along a row only the source row moves from one row to the next.
+    // The columns as seen from source row 0; none at all when the row starts right of the
+    // picture or the picture has no rows.
+    RunShape shape = ShapeRun(K, firstDest, u, 0, su, sv, Count);
+    const BYTE* const rowStart = shape.Row.Src;
+    const DXRKernelRowProc proc = K.Rows[static_cast<int>(shape.Stepping)];
+    const bool across = shape.Last > 0;
+    DWORD v = static_cast<DWORD>(V);
+    BYTE* dest = firstDest;
+    for (int r = 0; r < Rows; ++r, v += static_cast<DWORD>(RowStepV), dest += P.DestPitch) {
+      const DWORD sr = v >> 16;
+      if (!across || sr >= K.SrcHeight) continue;
+      shape.Row.Dest = dest;
+      shape.Row.V = v;
+      shape.Row.Src = rowStart + static_cast<std::ptrdiff_t>(sr) * K.SrcPitch;
+      proc(K, shape.Row);
+    }
+    KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
+  }
   settle.Replay(M, t);
   M.X = X;
   M.Y = Y + Rows - 1;

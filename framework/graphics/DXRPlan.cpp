@@ -309,7 +309,7 @@ struct Emitter {
 
   void TextureRead(DXRChannelGroup* Result, DXRTextureStage& T, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Result = Result;
     s.Stage = &T;
     s.Mask = Mask;
@@ -318,12 +318,11 @@ struct Emitter {
     s.Key = KeyOf(T);
     s.Proc = (T.Filter == 1 || T.Filter == 3) ? &BilinearReadStep
                                               : FetchProc<NearestProc>(s.Fetch, &NoFetchReadStep);
-    P.Steps.push_back(s);
   }
 
   void TwoStageRead(DXRChannelGroup* Result, DXRTextureStage& A, DXRTextureStage& B, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Proc = &TwoStageReadStep;
     s.Result = Result;
     s.Stage = &A;
@@ -333,18 +332,16 @@ struct Emitter {
     s.Fetch2 = FetchOf(B);
     s.Decode = DXRMakeDecode(*A.Surface, A.Defaults, Mask);
     s.Key = KeyOf(A);
-    P.Steps.push_back(s);
   }
 
   void DestRead(DXRChannelGroup* Result, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Proc = DestReadProc(M.Dest->BitCount);
     s.Result = Result;
     s.Mask = Mask;
     s.Fetch.BitCount = M.Dest->BitCount;
     s.Decode = DXRMakeDecode(*M.Dest, DXRZeroGroup, Mask);
-    P.Steps.push_back(s);
   }
 
   void Copy(DXRChannelGroup* Result, const DXRChannelGroup* Source, BYTE Mask) {
@@ -382,10 +379,9 @@ struct Emitter {
     DXRChannelGroup* temp = M.AllocTemp();
     switch (N->Kind) {
       case DXR_NODE_NONE: {
-        DXRStep s;
+        DXRStep& s = P.Steps.emplace_back();
         s.Proc = &ZeroStep;
         s.Result = temp;
-        P.Steps.push_back(s);
         break;
       }
       case DXR_NODE_COLORSLOT:
@@ -641,12 +637,11 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
     // Same format and nothing to convert: the texel goes through as it is.
     DXRTextureStage& t = M.TextureStages[Root->Value];
     P.Kind = DXRRoutineKind::Raw;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Stage = &t;
     s.Fetch = FetchOf(t);
     s.Proc = FetchProc<RawProc>(s.Fetch, &NoFetchRawStep);
     s.Key = KeyOf(t);
-    P.Steps.push_back(s);
   } else {
     P.Kind = DXRRoutineKind::Tree;
     P.Root = e.Node(Root);
