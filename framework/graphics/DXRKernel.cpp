@@ -188,10 +188,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
   for (int k = 0; k < 4; ++k)
     if (!((has >> k) & 1))
       K.Defaults |= DWORD{static_cast<BYTE>(t.Defaults.W[k] >> 8)} << kLaneShift[k];
-  if (sf == DXRKernelFormat::Indexed8)
-    for (int i = 0; i < 256; ++i)
-      K.Palette[i] = (DWORD{src.Palette[i][0]} << 16) | (DWORD{src.Palette[i][1]} << 8) |
-                     src.Palette[i][2] | K.Defaults;
+  K.SrcPalette = sf == DXRKernelFormat::Indexed8 ? src.Palette : nullptr;
   K.ColumnsCount = -1;
   K.Chosen = true;
 }
@@ -202,6 +199,7 @@ void DXRKernel::Clear() {
   Chosen = false;
   for (DXRKernelRowProc& r : Rows) r = nullptr;
   Stage = nullptr;
+  SrcPalette = nullptr;
   Replay = false;
   ColumnsCount = -1;
 }
@@ -268,6 +266,15 @@ RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV
   return s;
 }
 
+// The plan reads an indexed source's palette as it is when it draws; so does the table.
+void LoadPalette(DXRKernel& K) {
+  if (!K.SrcPalette) return;
+  for (int i = 0; i < 256; ++i) {
+    const BYTE* e = K.SrcPalette[i];
+    K.Palette[i] = (DWORD{e[0]} << 16) | (DWORD{e[1]} << 8) | e[2] | K.Defaults;
+  }
+}
+
 // Columns past 65535 wrap back to 0 along an unscaled row; such runs are left to the plan.
 bool Wraps(DWORD U, DWORD SU, DWORD SV, int Count) {
   return SV == 0 && SU == 0x10000 && (U >> 16) + static_cast<DWORD>(Count) > 0x10000;
@@ -328,6 +335,7 @@ bool DXRRunKernel(TDXRMachine& M, int Count) {
   const DWORD su = static_cast<DWORD>(K.FromStage ? t.StepU : K.StepU);
   const DWORD sv = static_cast<DWORD>(K.FromStage ? t.StepV : K.StepV);
   if (Wraps(u, su, sv, Count)) return false;
+  LoadPalette(K);
   BYTE* dest = P.DestBits + static_cast<std::ptrdiff_t>(M.Y) * P.DestPitch +
                static_cast<std::ptrdiff_t>(M.X) * K.DestBytes;
   const RunShape shape = ShapeRun(K, dest, u, v, su, sv, Count);
@@ -356,6 +364,7 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
   // Rows that share bytes read what earlier rows wrote; the kept value would be stale.
   const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(Count) * K.DestBytes;
   if (Rows > 1 && (P.DestPitch < rowBytes && -P.DestPitch < rowBytes)) return false;
+  LoadPalette(K);
   const auto rowV = [&](int R) {
     return static_cast<DWORD>(V) + static_cast<DWORD>(R) * static_cast<DWORD>(RowStepV);
   };

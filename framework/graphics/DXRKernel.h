@@ -80,7 +80,9 @@ struct DXRKernel {
   // The channels the source lacks, as 8-bit values in the kernels' A-R-G-B layout (the
   // layout of a 32-bit pixel with alpha: blue in the low byte).
   DWORD Defaults = 0;
-  // An indexed source: the palette with the defaults, in the same layout.
+  // An indexed source: its palette, and the table of it with the defaults in the same layout,
+  // made at every call.
+  const BYTE (*SrcPalette)[4] = nullptr;
   DWORD Palette[256] = {};
   bool FromStage = true;  // the steps are read from the stage at every run
   int StepU = 0, StepV = 0;

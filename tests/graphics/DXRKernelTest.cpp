@@ -359,3 +359,35 @@ TEST(DXRKernel, DirectRunsAgreeWithThePlan) {
 }
 
 }  // namespace
+
+// An indexed source decodes through its palette as it is when a run draws, also when the
+// palette changes between the compile and the runs.
+TEST(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
+  if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
+  std::mt19937 rng(3);
+  TestPixels src = MakePicture(kFormats[6], 12, 2, rng);
+  TestPixels dst = MakePicture(kFormats[0], 12, 2, rng);
+  TestPixels outs[2] = {dst, dst};
+  for (int kernels = 0; kernels < 2; ++kernels) {
+    DXRSetKernelsEnabled(kernels == 1);
+    TestPixels s = src;
+    TDXRMachine m;
+    m.Dest = &outs[kernels].S;
+    DXRTextureStage& t = m.TextureStages[0];
+    t.Surface = &s.S;
+    t.NoWrap = 1;
+    t.StepU = 0x10000;
+    t.FixedSteps = 1;
+    m.Compile(m.AddBlendNode(DXR_BLEND_ADD, m.AddTextureNode(0), m.AddKindNode(DXR_NODE_DEST)));
+    EXPECT_EQ(m.Plan.Kernel.Chosen, kernels == 1);
+    for (int y = 0; y < 2; ++y) {
+      for (auto& e : s.S.Palette) e[1] = static_cast<BYTE>(e[1] + 40 * (y + 1));
+      m.Y = y;
+      t.U = 0;
+      t.V = y << 16;
+      m.Run(12);
+    }
+  }
+  DXRSetKernelsEnabled(true);
+  EXPECT_EQ(outs[0].Mem, outs[1].Mem);
+}
