@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "framework/graphics/DXRBlendOps.h"
 #include "framework/graphics/DXRMachine.h"
@@ -231,35 +232,28 @@ RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV
   row.DV = SV;
   row.Count = Count;
   s.Last = Count;
-  const DWORD r = V >> 16;
   if (SV == 0 && SU == 0x10000) {
     const DWORD c0 = U >> 16;
-    s.Last = (r < K.SrcHeight && c0 < K.SrcWidth)
+    s.Last = c0 < K.SrcWidth
                  ? static_cast<int>(std::min<DWORD>(static_cast<DWORD>(Count), K.SrcWidth - c0))
                  : 0;
-    row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch +
-              static_cast<std::ptrdiff_t>(c0) * K.SrcBytes;
+    row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(c0) * K.SrcBytes;
     row.Count = s.Last;
   } else if (SV == 0) {
     s.Stepping = DXRKernelStepping::Scaled;
-    if (r >= K.SrcHeight) {
-      s.Last = 0;
-    } else {
-      if (K.ColumnsCount != Count || K.ColumnsU != U || K.ColumnsStep != SU) {
-        K.Columns.resize(static_cast<std::size_t>(Count));
-        DWORD cu = U;
-        for (int i = 0; i < Count; ++i, cu += SU) {
-          const DWORD c = cu >> 16;
-          K.Columns[static_cast<std::size_t>(i)] =
-              c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
-        }
-        K.ColumnsCount = Count;
-        K.ColumnsU = U;
-        K.ColumnsStep = SU;
+    if (K.ColumnsCount != Count || K.ColumnsU != U || K.ColumnsStep != SU) {
+      K.Columns.resize(static_cast<std::size_t>(Count));
+      DWORD cu = U;
+      for (int i = 0; i < Count; ++i, cu += SU) {
+        const DWORD c = cu >> 16;
+        K.Columns[static_cast<std::size_t>(i)] = c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
       }
-      row.Src = K.SrcBits + static_cast<std::ptrdiff_t>(r) * K.SrcPitch;
-      row.Columns = K.Columns.data();
+      K.ColumnsCount = Count;
+      K.ColumnsU = U;
+      K.ColumnsStep = SU;
     }
+    row.Src = K.SrcBits;
+    row.Columns = K.Columns.data();
   } else {
     s.Stepping = DXRKernelStepping::Rotated;
   }
@@ -282,7 +276,31 @@ bool Wraps(DWORD U, DWORD SU, DWORD SV, int Count) {
 
 // The last pixel of a run the plan would draw, or -1.
 int LastDrawn(const DXRKernel& K, const DXRStep& Read, const RunShape& S) {
-  if (S.Stepping == DXRKernelStepping::Contiguous && !K.Key) return S.Last - 1;
+  if (S.Stepping == DXRKernelStepping::Contiguous) {
+    const DWORD r = S.Row.V >> 16;
+    if (r >= K.SrcHeight) return -1;
+    if (!K.Key) return S.Last - 1;
+    const BYTE* texels = S.Row.Src + static_cast<std::ptrdiff_t>(r) * K.SrcPitch;
+    const auto scan = [&](auto Bytes) {
+      constexpr DWORD n = decltype(Bytes)::value;
+      for (int i = S.Last - 1; i >= 0; --i) {
+        DWORD texel = 0;
+        std::memcpy(&texel, texels + static_cast<std::ptrdiff_t>(i) * n, n);
+        if ((texel & K.KeyMask) != K.ColorKey) return i;
+      }
+      return -1;
+    };
+    switch (K.SrcBytes) {
+      case 1:
+        return scan(std::integral_constant<DWORD, 1>{});
+      case 2:
+        return scan(std::integral_constant<DWORD, 2>{});
+      case 3:
+        return scan(std::integral_constant<DWORD, 3>{});
+      default:
+        return scan(std::integral_constant<DWORD, 4>{});
+    }
+  }
   const DXRKernelRow& row = S.Row;
   for (int i = S.Last - 1; i >= 0; --i) {
     DWORD texel = 0;
@@ -384,23 +402,12 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
   if (sv != 0) {
     for (int r = 0; r < Rows; ++r) Draw(K, ShapeRun(K, rowDest(r), u, rowV(r), su, sv, Count));
   } else {
-    // Along a row only the source row moves from one row to the next.
-    // The columns as seen from source row 0; none at all when the row starts right of the
-    // picture or the picture has no rows.
-    RunShape shape = ShapeRun(K, firstDest, u, 0, su, sv, Count);
-    const BYTE* const rowStart = shape.Row.Src;
-    const DXRKernelRowProc proc = K.Rows[static_cast<int>(shape.Stepping)];
-    const bool across = shape.Last > 0;
-    DWORD v = static_cast<DWORD>(V);
-    BYTE* dest = firstDest;
-    for (int r = 0; r < Rows; ++r, v += static_cast<DWORD>(RowStepV), dest += P.DestPitch) {
-      const DWORD sr = v >> 16;
-      if (!across || sr >= K.SrcHeight) continue;
-      shape.Row.Dest = dest;
-      shape.Row.V = v;
-      shape.Row.Src = rowStart + static_cast<std::ptrdiff_t>(sr) * K.SrcPitch;
-      proc(K, shape.Row);
-    }
+    // Along a row only the source row moves from one row to the next: one call draws all.
+    RunShape shape = ShapeRun(K, firstDest, u, static_cast<DWORD>(V), su, sv, Count);
+    shape.Row.Rows = Rows;
+    shape.Row.DestPitch = P.DestPitch;
+    shape.Row.RowStepV = static_cast<DWORD>(RowStepV);
+    if (shape.Last > 0) K.Rows[static_cast<int>(shape.Stepping)](K, shape.Row);
     KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
   }
   settle.Replay(M, t);

@@ -49,9 +49,12 @@ enum class DXRKernelStepping : BYTE {
   Count
 };
 
-// One run as a row procedure sees it. Contiguous: Src is the first texel and Count pixels are
-// all inside the source. Scaled: Src is the source row, Columns[i] the column of pixel i or -1
-// outside. Rotated: U and V step by DU and DV from the first pixel, tested against the size.
+// The runs a row procedure draws. Contiguous and scaled: Rows runs, DestPitch bytes apart,
+// the first reading source row V >> 16 and each next one RowStepV further (16.16); runs whose
+// source row is outside the picture draw nothing. Contiguous: Src is the first texel as if in
+// row 0, and Count pixels are all inside the source. Scaled: Src is row 0 and Columns[i] the
+// column of pixel i or -1 outside. Rotated: one run; U and V step by DU and DV from the first
+// pixel, tested against the size.
 struct DXRKernelRow {
   BYTE* Dest = nullptr;
   const BYTE* Src = nullptr;
@@ -59,6 +62,9 @@ struct DXRKernelRow {
   int Count = 0;
   DWORD U = 0, V = 0;
   DWORD DU = 0, DV = 0;
+  int Rows = 1;
+  std::ptrdiff_t DestPitch = 0;
+  DWORD RowStepV = 0;
 };
 
 using DXRKernelRowProc = void (*)(const DXRKernel& K, const DXRKernelRow& Row);

@@ -170,8 +170,22 @@ template <class S, class D, DXRKernelOp Op, bool Key>
   }
 }
 
+// Calls Line(source row, destination) for each of the rows the run covers whose source row is
+// inside the picture.
+template <class LineProc>
+[[gnu::always_inline]] inline void ForEachRow(const DXRKernel& K, const DXRKernelRow& R,
+                                              LineProc Line) {
+  DWORD v = R.V;
+  BYTE* d = R.Dest;
+  const DWORD h = K.SrcHeight;
+  for (int r = 0; r < R.Rows; ++r, v += R.RowStepV, d += R.DestPitch) {
+    const DWORD sr = v >> 16;
+    if (sr < h) Line(R.Src + std::ptrdiff_t(sr) * K.SrcPitch, d);
+  }
+}
+
 template <class S, class D, DXRKernelOp Op, bool Key>
-void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
+[[gnu::always_inline]] inline void ContiguousLine(const DXRKernel& K, const DXRKernelRow& R) {
   if constexpr (Op == DXRKernelOp::Raw && !Key && S::Bytes == D::Bytes) {
     std::memcpy(R.Dest, R.Src, static_cast<std::size_t>(R.Count) * D::Bytes);
   } else {
@@ -184,15 +198,26 @@ void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
 }
 
 template <class S, class D, DXRKernelOp Op, bool Key>
+void ContiguousRow(const DXRKernel& K, const DXRKernelRow& R) {
+  ForEachRow(K, R, [&](const BYTE* Src, BYTE* Dest) {
+    DXRKernelRow line = R;
+    line.Src = Src;
+    line.Dest = Dest;
+    ContiguousLine<S, D, Op, Key>(K, line);
+  });
+}
+
+template <class S, class D, DXRKernelOp Op, bool Key>
 void ScaledRow(const DXRKernel& K, const DXRKernelRow& R) {
-  BYTE* d = R.Dest;
   const std::int32_t* columns = R.Columns;
-  const BYTE* src = R.Src;
   const int n = R.Count;
-  for (int i = 0; i < n; ++i, d += D::Bytes) {
-    const std::int32_t c = columns[i];
-    if (c >= 0) Pixel<S, D, Op, Key>(K, Load<S::Bytes>(src + std::ptrdiff_t{c} * S::Bytes), d);
-  }
+  ForEachRow(K, R, [&](const BYTE* Src, BYTE* Dest) {
+    BYTE* d = Dest;
+    for (int i = 0; i < n; ++i, d += D::Bytes) {
+      const std::int32_t c = columns[i];
+      if (c >= 0) Pixel<S, D, Op, Key>(K, Load<S::Bytes>(Src + std::ptrdiff_t{c} * S::Bytes), d);
+    }
+  });
 }
 
 template <class S, class D, DXRKernelOp Op, bool Key>
@@ -284,19 +309,19 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
   };
 
-  const BYTE* s = R.Src;
-  BYTE* d = R.Dest;
   const int n = R.Count;
-  int i = 0;
-  for (; i + 8 <= n; i += 8, s += 32, d += 32) {
-    four(s, d);
-    four(s + 16, d + 16);
-  }
-  if (i + 4 <= n) {
-    four(s, d);
-    i += 4, s += 16, d += 16;
-  }
-  for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
+  ForEachRow(K, R, [&](const BYTE* s, BYTE* d) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8, s += 32, d += 32) {
+      four(s, d);
+      four(s + 16, d + 16);
+    }
+    if (i + 4 <= n) {
+      four(s, d);
+      i += 4, s += 16, d += 16;
+    }
+    for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
+  });
 }
 #endif
 
