@@ -309,8 +309,15 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
   };
 
+  // The row loop is written out here rather than through ForEachRow, so that the constants
+  // above stay in registers.
   const int n = R.Count;
-  ForEachRow(K, R, [&](const BYTE* s, BYTE* d) {
+  DWORD v = R.V;
+  BYTE* rowDest = R.Dest;
+  for (int row = 0; row < R.Rows; ++row, v += R.RowStepV, rowDest += R.DestPitch) {
+    if ((v >> 16) >= K.SrcHeight) continue;
+    const BYTE* s = R.Src + std::ptrdiff_t(v >> 16) * K.SrcPitch;
+    BYTE* d = rowDest;
     int i = 0;
     for (; i + 8 <= n; i += 8, s += 32, d += 32) {
       four(s, d);
@@ -321,7 +328,7 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
       i += 4, s += 16, d += 16;
     }
     for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
-  });
+  }
 }
 #endif
 
