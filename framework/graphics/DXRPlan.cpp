@@ -314,7 +314,7 @@ struct Emitter {
     s.Stage = &T;
     s.Mask = Mask;
     s.Fetch = FetchOf(T);
-    s.Decode = DXRMakeDecode(*T.Surface, T.Defaults, Mask);
+    DXRFillDecode(s.Decode, *T.Surface, T.Defaults, Mask);
     s.Key = KeyOf(T);
     s.Proc = (T.Filter == 1 || T.Filter == 3) ? &BilinearReadStep
                                               : FetchProc<NearestProc>(s.Fetch, &NoFetchReadStep);
@@ -330,7 +330,7 @@ struct Emitter {
     s.Mask = Mask;
     s.Fetch = FetchOf(A);
     s.Fetch2 = FetchOf(B);
-    s.Decode = DXRMakeDecode(*A.Surface, A.Defaults, Mask);
+    DXRFillDecode(s.Decode, *A.Surface, A.Defaults, Mask);
     s.Key = KeyOf(A);
   }
 
@@ -341,7 +341,7 @@ struct Emitter {
     s.Result = Result;
     s.Mask = Mask;
     s.Fetch.BitCount = M.Dest->BitCount;
-    s.Decode = DXRMakeDecode(*M.Dest, DXRZeroGroup, Mask);
+    DXRFillDecode(s.Decode, *M.Dest, DXRZeroGroup, Mask);
   }
 
   void Copy(DXRChannelGroup* Result, const DXRChannelGroup* Source, BYTE Mask) {
@@ -533,6 +533,12 @@ DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y) 
 
 DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask) {
   DXRDecode d;
+  DXRFillDecode(d, S, Defaults, Mask);
+  return d;
+}
+
+void DXRFillDecode(DXRDecode& d, const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask) {
+  // Every field is written, so a record used before needs no clearing.
   d.ColorType = S.ColorType;
   d.Mask = Mask;
   for (int k = 0; k < 4; ++k) d.Channels[k] = S.Channels[k];
@@ -548,6 +554,7 @@ DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BY
     d.Bits[k] = c.Mask;
     d.Right[k] = static_cast<BYTE>(c.RightShift & 31);
     d.Left[k] = static_cast<BYTE>(c.RightShift != 0 ? 0 : c.LeftShift & 31);
+    d.Keep[k] = d.Take[k] = d.Fill[k] = 0;
     if (!((Mask >> k) & 1)) {
       d.Keep[k] = 0xFFFF;
     } else if (c.Mask != 0) {
@@ -557,7 +564,6 @@ DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BY
       d.Fill[k] = Defaults.W[k];
     }
   }
-  return d;
 }
 
 void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G) { Decode(D, P, G); }

@@ -151,6 +151,8 @@ DXRPack DXRMakePack(const DXRSurface& Dest, BYTE Mask, bool Dither);
 DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y);
 // Decoding of S's pixels into the channels of Mask, with Defaults for those S lacks.
 DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask);
+// The same, made in place (a step's own record).
+void DXRFillDecode(DXRDecode& D, const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask);
 // Decodes the raw pixel P into G.
 void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G);
 // Reads the raw texel at the 16.16 coordinates (U, V); false when a plain fetch falls outside
