@@ -324,7 +324,8 @@ struct Settle {
     Pixel = I;
     U = S.Row.U + static_cast<DWORD>(I) * S.Row.DU;
     V = S.Row.V + static_cast<DWORD>(I) * S.Row.DV;
-    std::memcpy(Dest, S.Row.Dest + static_cast<std::ptrdiff_t>(I) * K.DestBytes, K.DestBytes);
+    const BYTE* p = S.Row.Dest + static_cast<std::ptrdiff_t>(I) * K.DestBytes;
+    for (DWORD b = 0; b < K.DestBytes; ++b) Dest[b] = p[b];
   }
   // The plan's steps for that one pixel, reading the kept destination value.
   void Replay(TDXRMachine& M, DXRTextureStage& T) {
