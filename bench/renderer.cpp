@@ -124,6 +124,14 @@ void OursRotate(Pictures& p, int W, int H) {
                      0);
 }
 
+// The same turn blended at alpha 128 (DrawRotateAlpha), for the cost of blending along turned
+// rows; pixman has no row of its own for it.
+void OursRotateAlpha(Pictures& p, int W, int H) {
+  const TRect all{0, 0, W, H};
+  DXRBlendRotateBlit(p.D, p.S, W / 2, H / 2, W, H, all, 0.5, 0.5, kAngle, DXR_BLEND_ALPHA, kAlpha,
+                     false, 0);
+}
+
 // The same turn for pixman: destination points map back to the source by the opposite turn.
 void TheirsRotate(Pictures& p, int W, int H) {
   const double t = -2.0 * 3.14159265358979323846 * kAngle / 256.0;
@@ -164,6 +172,7 @@ const Case kCases[] = {
     {"copy/pixman_src", &Theirs<PIXMAN_OP_SRC, false>},
     {"rotate/ours", &OursRotate},
     {"rotate/pixman_nearest", &TheirsRotate},
+    {"rotate_alpha/ours", &OursRotateAlpha},
 };
 
 // Pairs whose throughput ratio (first over second) is printed after the table.

@@ -176,6 +176,7 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
   const std::int64_t L = std::int64_t{SrcRect.Left} << 16, T = std::int64_t{SrcRect.Top} << 16,
                      R = std::int64_t{SrcRect.Right} << 16, B = std::int64_t{SrcRect.Bottom} << 16;
   const std::int64_t du = dUdx, dv = dVdx;
+  DXRBeginKernelRuns(m);
   for (int y = minY; y < maxY; ++y) {
     std::int64_t u = rowU, v = rowV;
     // Pixels at the start of the row that fall left of, right of, above or below the source
@@ -204,4 +205,5 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
     rowU = Sub32(rowU, dUdy);
     rowV = Add32(rowV, dVdy);
   }
+  DXREndKernelRuns(m);
 }

@@ -201,6 +201,8 @@ void DXRKernel::Clear() {
   for (DXRKernelRowProc& r : Rows) r = nullptr;
   Stage = nullptr;
   SrcPalette = nullptr;
+  Batch = false;
+  Pending = false;
   Replay = false;
   ColumnsCount = -1;
 }
@@ -339,6 +341,23 @@ struct Settle {
   }
 };
 
+// Replays the pending pixel of a bracket of runs; the stage keeps its coordinates.
+void FlushPending(TDXRMachine& M) {
+  DXRKernel& K = M.Plan.Kernel;
+  if (!K.Pending) return;
+  K.Pending = false;
+  DXRTextureStage& t = *K.Stage;
+  const int u = t.U, v = t.V;
+  Settle s;
+  s.Pixel = 0;
+  s.U = K.PendingU;
+  s.V = K.PendingV;
+  std::memcpy(s.Dest, K.PendingDest, sizeof s.Dest);
+  s.Replay(M, t);
+  t.U = u;
+  t.V = v;
+}
+
 void Draw(DXRKernel& K, const RunShape& S) {
   if (S.Last > 0) K.Rows[static_cast<int>(S.Stepping)](K, S.Row);
   ++KernelRuns[static_cast<int>(S.Stepping)];
@@ -353,8 +372,11 @@ bool DXRRunKernel(TDXRMachine& M, int Count) {
   const DWORD u = static_cast<DWORD>(t.U), v = static_cast<DWORD>(t.V);
   const DWORD su = static_cast<DWORD>(K.FromStage ? t.StepU : K.StepU);
   const DWORD sv = static_cast<DWORD>(K.FromStage ? t.StepV : K.StepV);
-  if (Wraps(u, su, sv, Count)) return false;
-  LoadPalette(K);
+  if (Wraps(u, su, sv, Count)) {
+    FlushPending(M);
+    return false;
+  }
+  if (!K.Batch) LoadPalette(K);
   BYTE* dest = P.DestBits + static_cast<std::ptrdiff_t>(M.Y) * P.DestPitch +
                static_cast<std::ptrdiff_t>(M.X) * K.DestBytes;
   const RunShape shape = ShapeRun(K, dest, u, v, su, sv, Count);
@@ -364,7 +386,14 @@ bool DXRRunKernel(TDXRMachine& M, int Count) {
     if (last >= 0) settle.Keep(K, shape, last);
   }
   Draw(K, shape);
-  settle.Replay(M, t);
+  if (!K.Batch) {
+    settle.Replay(M, t);
+  } else if (settle.Pixel >= 0) {
+    K.Pending = true;
+    K.PendingU = settle.U;
+    K.PendingV = settle.V;
+    std::memcpy(K.PendingDest, settle.Dest, sizeof settle.Dest);
+  }
   t.U = static_cast<int>(u + static_cast<DWORD>(Count) * su);
   t.V = static_cast<int>(v + static_cast<DWORD>(Count) * sv);
   return true;
@@ -375,6 +404,7 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
   TDXRPlan& P = M.Plan;
   DXRKernel& K = P.Kernel;
   if (!M.Compiled || !K.Chosen || Rows < 1 || Count < 1) return false;
+  FlushPending(M);
   DXRTextureStage& t = *K.Stage;
   const DWORD su = static_cast<DWORD>(K.FromStage ? t.StepU : K.StepU);
   const DWORD sv = static_cast<DWORD>(K.FromStage ? t.StepV : K.StepV);
@@ -417,6 +447,21 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
   t.U = static_cast<int>(u + static_cast<DWORD>(Count) * su);
   t.V = static_cast<int>(rowV(Rows - 1) + static_cast<DWORD>(Count) * sv);
   return true;
+}
+
+void DXRBeginKernelRuns(TDXRMachine& M) {
+  DXRKernel& K = M.Plan.Kernel;
+  if (!M.Compiled || !K.Chosen) return;
+  FlushPending(M);
+  K.Batch = true;
+  LoadPalette(K);
+}
+
+void DXREndKernelRuns(TDXRMachine& M) {
+  DXRKernel& K = M.Plan.Kernel;
+  if (!K.Chosen) return;
+  FlushPending(M);
+  K.Batch = false;
 }
 
 void DXRSetKernelsEnabled(bool On) { KernelsOn = On; }

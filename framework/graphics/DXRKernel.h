@@ -94,6 +94,13 @@ struct DXRKernel {
   int StepU = 0, StepV = 0;
   bool Replay = false;  // the plan's steps leave values in temporaries that a run must leave too
 
+  // Between DXRBeginKernelRuns and DXREndKernelRuns, the last pixel drawn so far: its source
+  // coordinates and the destination value it blended with, replayed through the plan once.
+  bool Batch = false;
+  bool Pending = false;
+  DWORD PendingU = 0, PendingV = 0;
+  BYTE PendingDest[4] = {};
+
   // The column table of the scaled rows, kept between runs of one drawing call.
   std::vector<std::int32_t> Columns;
   DWORD ColumnsU = 0;
@@ -112,6 +119,13 @@ bool DXRRunKernel(TDXRMachine& M, int Count);
 // drawn) when no kernel is chosen or the plan must run instead.
 bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, int V,
                       int RowStepV);
+
+// Brackets a drawing call's runs: in between, the temporaries are brought to what the runs
+// leave once, at the end (or before a run the plan draws), instead of after every run. The
+// palette of an indexed source is read once, at the start. The end must come while the
+// surfaces are still locked; a compile or reset before it forgets the pending pixel.
+void DXRBeginKernelRuns(TDXRMachine& M);
+void DXREndKernelRuns(TDXRMachine& M);
 
 // Switches for tests: with kernels off, compiles choose none (the plan runs every pixel); with
 // vectors off, contiguous rows use the portable loops. Both are on from the start.
