@@ -26,6 +26,8 @@ constexpr int kLaneShift[4] = {16, 8, 0, 24};
 
 inline unsigned Lane(DWORD C, int K) { return (C >> kLaneShift[K]) & 0xFF; }
 
+// The per-channel loops below are unrolled, so that every shift and mask is a constant.
+
 // The decode and pack shifts of one colour channel, as the surface description computes them
 // (a channel of fewer than 8 bits is shifted left, a wider or higher one right).
 struct Shifts {
@@ -89,12 +91,14 @@ struct RGBFormat {
   // The channels the pixel has; the lanes of channels it lacks are zero.
   [[gnu::always_inline]] static inline DWORD Decode(DWORD P) {
     DWORD c = 0;
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k)
       if (Masks[k]) c |= ((((P & Masks[k]) >> S[k].Right) << S[k].Left) & 0xFF) << kLaneShift[k];
     return c;
   }
   [[gnu::always_inline]] static inline DWORD Pack(DWORD C) {
     DWORD p = 0;
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k)
       if (Masks[k]) p |= ((Lane(C, k) << S[k].Right) >> S[k].Left) & Masks[k];
     return p;
@@ -131,6 +135,7 @@ template <DXRKernelOp Op, BYTE Mask>
 [[gnu::always_inline]] inline DWORD Combine(DWORD L, DWORD R) {
   const unsigned a = Lane(L, 3);
   DWORD out = 0;
+#pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
     if (!((Mask >> k) & 1)) continue;
     const unsigned l = Lane(L, k), r = Lane(R, k);
