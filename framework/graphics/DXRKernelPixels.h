@@ -118,9 +118,18 @@ using XRGB1555 = RGBFormat<16, 0x7C00, 0x03E0, 0x001F, 0>;
 using ARGB1555 = RGBFormat<16, 0x7C00, 0x03E0, 0x001F, 0x8000>;
 using RGB888 = RGBFormat<24, 0xFF0000, 0xFF00, 0xFF, 0>;
 
+// What every pixel of a row reads from the kernel, copied into the row procedure so that it
+// stays in registers (the stores into the picture could alias the kernel's record).
+struct PixelConstants {
+  DWORD Defaults, KeyMask, ColorKey;
+  const DWORD* Palette;
+  explicit PixelConstants(const DXRKernel& K)
+      : Defaults(K.Defaults), KeyMask(K.KeyMask), ColorKey(K.ColorKey), Palette(K.Palette) {}
+};
+
 // A source texel's channel values, with the defaults for the channels the source lacks.
 template <class S>
-[[gnu::always_inline]] inline DWORD SourceValues(const DXRKernel& K, DWORD T) {
+[[gnu::always_inline]] inline DWORD SourceValues(const PixelConstants& K, DWORD T) {
   if constexpr (S::Indexed)
     return K.Palette[T & 0xFF];
   else
@@ -162,7 +171,7 @@ template <DXRKernelOp Op, BYTE Mask>
 }
 
 template <class S, class D, DXRKernelOp Op, bool Key>
-[[gnu::always_inline]] inline void Pixel(const DXRKernel& K, DWORD T, BYTE* Dest) {
+[[gnu::always_inline]] inline void Pixel(const PixelConstants& K, DWORD T, BYTE* Dest) {
   if constexpr (Key)
     if ((T & K.KeyMask) == K.ColorKey) return;
   if constexpr (Op == DXRKernelOp::Raw) {
@@ -194,11 +203,12 @@ template <class S, class D, DXRKernelOp Op, bool Key>
   if constexpr (Op == DXRKernelOp::Raw && !Key && S::Bytes == D::Bytes) {
     std::memcpy(R.Dest, R.Src, static_cast<std::size_t>(R.Count) * D::Bytes);
   } else {
+    const PixelConstants c(K);
     const BYTE* s = R.Src;
     BYTE* d = R.Dest;
     const int n = R.Count;
     for (int i = 0; i < n; ++i, s += S::Bytes, d += D::Bytes)
-      Pixel<S, D, Op, Key>(K, Load<S::Bytes>(s), d);
+      Pixel<S, D, Op, Key>(c, Load<S::Bytes>(s), d);
   }
 }
 
@@ -216,26 +226,30 @@ template <class S, class D, DXRKernelOp Op, bool Key>
 void ScaledRow(const DXRKernel& K, const DXRKernelRow& R) {
   const std::int32_t* columns = R.Columns;
   const int n = R.Count;
+  const PixelConstants k(K);
   ForEachRow(K, R, [&](const BYTE* Src, BYTE* Dest) {
     BYTE* d = Dest;
     for (int i = 0; i < n; ++i, d += D::Bytes) {
       const std::int32_t c = columns[i];
-      if (c >= 0) Pixel<S, D, Op, Key>(K, Load<S::Bytes>(Src + std::ptrdiff_t{c} * S::Bytes), d);
+      if (c >= 0) Pixel<S, D, Op, Key>(k, Load<S::Bytes>(Src + std::ptrdiff_t{c} * S::Bytes), d);
     }
   });
 }
 
 template <class S, class D, DXRKernelOp Op, bool Key>
 void RotatedRow(const DXRKernel& K, const DXRKernelRow& R) {
+  const PixelConstants k(K);
   BYTE* d = R.Dest;
   DWORD u = R.U, v = R.V;
-  for (int i = 0; i < R.Count; ++i, d += D::Bytes, u += R.DU, v += R.DV) {
+  const DWORD du = R.DU, dv = R.DV, w = K.SrcWidth, h = K.SrcHeight;
+  const BYTE* const bits = K.SrcBits;
+  const std::ptrdiff_t pitch = K.SrcPitch;
+  const int n = R.Count;
+  for (int i = 0; i < n; ++i, d += D::Bytes, u += du, v += dv) {
     const DWORD c = u >> 16, r = v >> 16;
-    if (c < K.SrcWidth && r < K.SrcHeight)
+    if (c < w && r < h)
       Pixel<S, D, Op, Key>(
-          K,
-          Load<S::Bytes>(K.SrcBits + std::ptrdiff_t(r) * K.SrcPitch + std::ptrdiff_t(c) * S::Bytes),
-          d);
+          k, Load<S::Bytes>(bits + std::ptrdiff_t(r) * pitch + std::ptrdiff_t(c) * S::Bytes), d);
   }
 }
 
@@ -245,6 +259,7 @@ template <class S, class D, DXRKernelOp Op, bool Key>
 void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
   constexpr bool srcAlpha = (S::Channels & 8) != 0;
   constexpr bool destAlpha = (D::Channels & 8) != 0;
+  const PixelConstants pixel(K);
   const __m128i zero = _mm_setzero_si128();
   const __m128i present = _mm_set1_epi32(srcAlpha ? -1 : 0x00FFFFFF);
   const __m128i defaults = _mm_set1_epi32(static_cast<int>(K.Defaults));
@@ -332,7 +347,7 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
       four(s, d);
       i += 4, s += 16, d += 16;
     }
-    for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(K, Load<4>(s), d);
+    for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(pixel, Load<4>(s), d);
   }
 }
 #endif
