@@ -100,11 +100,13 @@ const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat De
   RowProcs& p =
       cache[static_cast<int>(Src)][static_cast<int>(Op)][static_cast<int>(Dest)][Key][Vectors];
   if (!p.Known) {
-    if (Vectors) p.Rows[0] = DXRKernelContiguousRow(Src, Op, Dest, Key, true);
-    p.SIMD = p.Rows[0] != nullptr;
-    if (!p.Rows[0]) p.Rows[0] = DXRKernelContiguousRow(Src, Op, Dest, Key, false);
-    p.Rows[1] = DXRKernelScaledRow(Src, Op, Dest, Key);
-    p.Rows[2] = DXRKernelRotatedRow(Src, Op, Dest, Key);
+    using Lookup = DXRKernelRowProc (*)(DXRKernelFormat, DXRKernelOp, DXRKernelFormat, bool, bool);
+    const Lookup lookups[3] = {&DXRKernelContiguousRow, &DXRKernelScaledRow, &DXRKernelRotatedRow};
+    for (int i = 0; i < 3; ++i) {
+      if (Vectors) p.Rows[i] = lookups[i](Src, Op, Dest, Key, true);
+      if (p.Rows[i]) p.SIMD = true;
+      if (!p.Rows[i]) p.Rows[i] = lookups[i](Src, Op, Dest, Key, false);
+    }
     p.Known = true;
   }
   return p;

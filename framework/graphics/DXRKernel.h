@@ -136,10 +136,11 @@ bool DXRKernelVectorsEnabled();
 // The number of runs kernels of a stepping have drawn since the program started.
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping);
 
-// The row procedure of one instance; null where none is built.
+// The row procedure of one instance; null where none is built. SIMD asks for the vector rows,
+// built for the 8-8-8 formats.
 DXRKernelRowProc DXRKernelContiguousRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
                                         bool Key, bool SIMD);
 DXRKernelRowProc DXRKernelScaledRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
-                                    bool Key);
+                                    bool Key, bool SIMD);
 DXRKernelRowProc DXRKernelRotatedRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
-                                     bool Key);
+                                     bool Key, bool SIMD);

@@ -255,8 +255,10 @@ void RotatedRow(const DXRKernel& K, const DXRKernelRow& R) {
 
 #if MORVANE_DXR_SSE2
 // Four 32-bit pixels at once, for sources and destinations of 8-8-8 with or without alpha.
-template <class S, class D, DXRKernelOp Op, bool Key>
-void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
+// Contiguous rows load four texels in one go; scaled and turned ones gather them one by one and
+// leave the pixels whose texel lies outside the picture as they were.
+template <class S, class D, DXRKernelOp Op, bool Key, DXRKernelStepping Step>
+void RowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
   constexpr bool srcAlpha = (S::Channels & 8) != 0;
   constexpr bool destAlpha = (D::Channels & 8) != 0;
   const PixelConstants pixel(K);
@@ -306,8 +308,8 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
   // The source's own alpha byte is kept when it has one; else it reads as the default, which
   // only an alpha destination stores.
   constexpr bool fillAlpha = !srcAlpha && destAlpha;
-  const auto four = [&](const BYTE* s, BYTE* d) {
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  // Four pixels from texels T; the lanes set in Skip (and keyed texels) keep their pixels.
+  const auto put = [&](__m128i t, __m128i skip, bool anySkip, BYTE* d) {
     __m128i out;
     if constexpr (Op == DXRKernelOp::Raw) {
       out = t;
@@ -321,17 +323,54 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
       if constexpr (!destAlpha) out = _mm_and_si128(out, destMask);
     }
     if constexpr (Key) {
-      // Keyed texels leave their pixels as they were.
+      skip = _mm_or_si128(skip, _mm_cmpeq_epi32(_mm_and_si128(t, keyMask), colorKey));
+      anySkip = true;
+    }
+    if (anySkip) {
       const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-      const __m128i skip = _mm_cmpeq_epi32(_mm_and_si128(t, keyMask), colorKey);
       out = _mm_or_si128(_mm_andnot_si128(skip, out), _mm_and_si128(skip, old));
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
   };
+  const auto load = [](const BYTE* s) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  };
+
+  const int n = R.Count;
+  if constexpr (Step == DXRKernelStepping::Rotated) {
+    BYTE* d = R.Dest;
+    DWORD u = R.U, v = R.V;
+    const DWORD du = R.DU, dv = R.DV, w = K.SrcWidth, h = K.SrcHeight;
+    const BYTE* const bits = K.SrcBits;
+    const std::ptrdiff_t pitch = K.SrcPitch;
+    int i = 0;
+    for (; i + 4 <= n; i += 4, d += 16) {
+      DWORD texels[4];
+      int outside[4];
+      bool any = false;
+#pragma GCC unroll 4
+      for (int j = 0; j < 4; ++j, u += du, v += dv) {
+        const DWORD c = u >> 16, r = v >> 16;
+        const bool in = c < w && r < h;
+        texels[j] = in ? Load<4>(bits + std::ptrdiff_t(r) * pitch + std::ptrdiff_t(c) * 4) : 0;
+        outside[j] = in ? 0 : -1;
+        any |= !in;
+      }
+      put(_mm_setr_epi32(static_cast<int>(texels[0]), static_cast<int>(texels[1]),
+                         static_cast<int>(texels[2]), static_cast<int>(texels[3])),
+          _mm_setr_epi32(outside[0], outside[1], outside[2], outside[3]), any, d);
+    }
+    for (; i < n; ++i, d += 4, u += du, v += dv) {
+      const DWORD c = u >> 16, r = v >> 16;
+      if (c < w && r < h)
+        Pixel<S, D, Op, Key>(pixel,
+                             Load<4>(bits + std::ptrdiff_t(r) * pitch + std::ptrdiff_t(c) * 4), d);
+    }
+    return;
+  }
 
   // The row loop is written out here rather than through ForEachRow, so that the constants
   // above stay in registers.
-  const int n = R.Count;
   DWORD v = R.V;
   BYTE* rowDest = R.Dest;
   for (int row = 0; row < R.Rows; ++row, v += R.RowStepV, rowDest += R.DestPitch) {
@@ -339,15 +378,33 @@ void ContiguousRowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
     const BYTE* s = R.Src + std::ptrdiff_t(v >> 16) * K.SrcPitch;
     BYTE* d = rowDest;
     int i = 0;
-    for (; i + 8 <= n; i += 8, s += 32, d += 32) {
-      four(s, d);
-      four(s + 16, d + 16);
+    if constexpr (Step == DXRKernelStepping::Contiguous) {
+      for (; i + 8 <= n; i += 8, s += 32, d += 32) {
+        put(load(s), zero, false, d);
+        put(load(s + 16), zero, false, d + 16);
+      }
+      if (i + 4 <= n) {
+        put(load(s), zero, false, d);
+        i += 4, s += 16, d += 16;
+      }
+      for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(pixel, Load<4>(s), d);
+    } else {
+      const std::int32_t* columns = R.Columns;
+      for (; i + 4 <= n; i += 4, d += 16) {
+        const __m128i c = load(reinterpret_cast<const BYTE*>(columns + i));
+        const __m128i outside = _mm_cmplt_epi32(c, zero);
+        DWORD texels[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j)
+          texels[j] = columns[i + j] >= 0 ? Load<4>(s + std::ptrdiff_t(columns[i + j]) * 4) : 0;
+        put(_mm_setr_epi32(static_cast<int>(texels[0]), static_cast<int>(texels[1]),
+                           static_cast<int>(texels[2]), static_cast<int>(texels[3])),
+            outside, _mm_movemask_epi8(outside) != 0, d);
+      }
+      for (; i < n; ++i, d += 4)
+        if (columns[i] >= 0)
+          Pixel<S, D, Op, Key>(pixel, Load<4>(s + std::ptrdiff_t(columns[i]) * 4), d);
     }
-    if (i + 4 <= n) {
-      four(s, d);
-      i += 4, s += 16, d += 16;
-    }
-    for (; i < n; ++i, s += 4, d += 4) Pixel<S, D, Op, Key>(pixel, Load<4>(s), d);
   }
 }
 #endif
@@ -384,7 +441,19 @@ struct RotatedRows {
 template <class S, class D, DXRKernelOp Op, bool Key>
 struct ContiguousRowsSSE2 {
   static void Run(const DXRKernel& K, const DXRKernelRow& R) {
-    ContiguousRowSSE2<S, D, Op, Key>(K, R);
+    RowSSE2<S, D, Op, Key, DXRKernelStepping::Contiguous>(K, R);
+  }
+};
+template <class S, class D, DXRKernelOp Op, bool Key>
+struct ScaledRowsSSE2 {
+  static void Run(const DXRKernel& K, const DXRKernelRow& R) {
+    RowSSE2<S, D, Op, Key, DXRKernelStepping::Scaled>(K, R);
+  }
+};
+template <class S, class D, DXRKernelOp Op, bool Key>
+struct RotatedRowsSSE2 {
+  static void Run(const DXRKernel& K, const DXRKernelRow& R) {
+    RowSSE2<S, D, Op, Key, DXRKernelStepping::Rotated>(K, R);
   }
 };
 #endif
@@ -467,5 +536,24 @@ struct Instances {
     }
   }
 };
+
+#if MORVANE_DXR_SSE2
+// The vector rows of the four pairings of 8-8-8 formats with and without alpha; null for others.
+template <template <class, class, DXRKernelOp, bool> class Row>
+DXRKernelRowProc FindVectorRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
+                               bool Key) {
+  using T = Instances<Row>;
+  using F = DXRKernelFormat;
+  if (Src == F::XRGB8888 && Dest == F::XRGB8888)
+    return T::template ForOp<XRGB8888, XRGB8888>(Op, Key);
+  if (Src == F::XRGB8888 && Dest == F::ARGB8888)
+    return T::template ForOp<XRGB8888, ARGB8888>(Op, Key);
+  if (Src == F::ARGB8888 && Dest == F::XRGB8888)
+    return T::template ForOp<ARGB8888, XRGB8888>(Op, Key);
+  if (Src == F::ARGB8888 && Dest == F::ARGB8888)
+    return T::template ForOp<ARGB8888, ARGB8888>(Op, Key);
+  return nullptr;
+}
+#endif
 
 }  // namespace dxrk

@@ -312,50 +312,55 @@ TEST(DXRKernel, RoutinesWithoutAKernelRunThePlan) {
 TEST(DXRKernel, DirectRunsAgreeWithThePlan) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(11);
-  for (bool words : {false, true})
-    for (int op : {1, 3, 8, 10}) {
-      SCOPED_TRACE(std::string(words ? "words" : "bytes") + " op " + std::to_string(op));
-      TestPixels src = MakePicture(kFormats[1], 9, 5, rng);
-      TestPixels dst = MakePicture(kFormats[2], 20, 6, rng);
-      TestPixels outs[2] = {dst, dst};
-      MachineState ends[2];
-      for (int kernels = 0; kernels < 2; ++kernels) {
-        dxrtest::UseWords w(words);
-        DXRSetKernelsEnabled(kernels == 1);
-        TDXRMachine m;
-        for (int repeat = 0; repeat < 2; ++repeat) {
-          m.Reset();
-          m.Dest = &outs[kernels].S;
-          DXRTextureStage& t = m.TextureStages[0];
-          t.Surface = &src.S;
-          t.NoWrap = 1;
-          t.StepU = 0x10000;
-          t.FixedSteps = 1;
-          for (WORD& x : t.Defaults.W) x = 0x4000;
-          m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
-                                   m.AddKindNode(DXR_NODE_DEST)));
-          EXPECT_EQ(m.Plan.Kernel.Chosen, kernels == 1);
-          const int starts[] = {-3 * 0x10000, 0, 5 * 0x10000 + 0x1234, 12 * 0x10000};
-          for (int y = 0; y < 6; ++y) {
-            m.X = y;
-            m.Y = y;
-            t.U = starts[y % 4];
-            t.V = (y - 1) * 0x10000;
-            if (y == 4) t.StepU = 0x18000;  // a changed step
-            if (y == 5) t.StepV = 0x4000;
-            m.Run(13);
+  // Pairs for the one-pixel rows and for the vector rows.
+  const int pairs[][2] = {{1, 2}, {1, 0}, {0, 1}, {0, 0}};
+  for (const auto& pair : pairs)
+    for (bool words : {false, true})
+      for (int op : {1, 3, 8, 10}) {
+        SCOPED_TRACE(std::string(kFormats[pair[0]].Name) + " onto " + kFormats[pair[1]].Name +
+                     (words ? " words" : " bytes") + " op " + std::to_string(op));
+        TestPixels src = MakePicture(kFormats[pair[0]], 9, 5, rng);
+        TestPixels dst = MakePicture(kFormats[pair[1]], 20, 6, rng);
+        TestPixels outs[2] = {dst, dst};
+        MachineState ends[2];
+        for (int kernels = 0; kernels < 2; ++kernels) {
+          dxrtest::UseWords w(words);
+          DXRSetKernelsEnabled(kernels == 1);
+          TDXRMachine m;
+          for (int repeat = 0; repeat < 2; ++repeat) {
+            m.Reset();
+            m.Dest = &outs[kernels].S;
+            DXRTextureStage& t = m.TextureStages[0];
+            t.Surface = &src.S;
+            t.NoWrap = 1;
+            t.StepU = 0x10000;
+            // The second compile reads the steps at every pixel in both arithmetics.
+            t.FixedSteps = repeat == 0 ? 1 : 0;
+            for (WORD& x : t.Defaults.W) x = 0x4000;
+            m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
+                                     m.AddKindNode(DXR_NODE_DEST)));
+            EXPECT_EQ(m.Plan.Kernel.Chosen, kernels == 1);
+            const int starts[] = {-3 * 0x10000, 0, 5 * 0x10000 + 0x1234, 12 * 0x10000};
+            for (int y = 0; y < 6; ++y) {
+              m.X = y;
+              m.Y = y;
+              t.U = starts[y % 4];
+              t.V = (y - 1) * 0x10000;
+              if (y == 4) t.StepU = 0x18000;  // a changed step
+              if (y == 5) t.StepV = 0x4000;
+              m.Run(13);
+            }
           }
+          for (int i = 0; i < 4; ++i) ends[kernels].Temporaries[i] = m.Temporaries[i];
+          ends[kernels].U = m.TextureStages[0].U;
+          ends[kernels].V = m.TextureStages[0].V;
         }
-        for (int i = 0; i < 4; ++i) ends[kernels].Temporaries[i] = m.Temporaries[i];
-        ends[kernels].U = m.TextureStages[0].U;
-        ends[kernels].V = m.TextureStages[0].V;
+        DXRSetKernelsEnabled(true);
+        EXPECT_EQ(outs[0].Mem, outs[1].Mem);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(ends[0].Temporaries[i], ends[1].Temporaries[i]);
+        EXPECT_EQ(ends[0].U, ends[1].U);
+        EXPECT_EQ(ends[0].V, ends[1].V);
       }
-      DXRSetKernelsEnabled(true);
-      EXPECT_EQ(outs[0].Mem, outs[1].Mem);
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(ends[0].Temporaries[i], ends[1].Temporaries[i]);
-      EXPECT_EQ(ends[0].U, ends[1].U);
-      EXPECT_EQ(ends[0].V, ends[1].V);
-    }
 }
 
 }  // namespace
