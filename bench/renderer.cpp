@@ -94,7 +94,12 @@ void Theirs(Pictures& p, int W, int H) {
   pixman_image_composite32(Op, p.PS, Masked ? p.Mask : nullptr, p.PD, 0, 0, 0, 0, 0, 0, W, H);
 }
 
+// Whole rows of the picture are one block of bytes; a part is copied row by row.
 void Memcpy(Pictures& p, int W, int H) {
+  if (W == p.W) {
+    std::memcpy(p.Dst.data(), p.Src.data(), std::size_t(W) * H * 4);
+    return;
+  }
   for (int y = 0; y < H; ++y)
     std::memcpy(p.Dst.data() + std::size_t(y) * p.W, p.Src.data() + std::size_t(y) * p.W,
                 std::size_t(W) * 4);

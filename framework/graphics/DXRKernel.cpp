@@ -440,7 +440,18 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
     shape.Row.Rows = Rows;
     shape.Row.DestPitch = P.DestPitch;
     shape.Row.RowStepV = static_cast<DWORD>(RowStepV);
-    if (shape.Last > 0) K.Rows[static_cast<int>(shape.Stepping)](K, shape.Row);
+    // Whole rows of pictures without gaps between rows, copied unscaled: one block of bytes.
+    const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(Count) * K.DestBytes;
+    const DWORD firstRow = static_cast<DWORD>(V) >> 16;
+    if (K.Op == DXRKernelOp::Raw && !K.Key && shape.Stepping == DXRKernelStepping::Contiguous &&
+        K.SrcBytes == K.DestBytes && RowStepV == 0x10000 && shape.Last == Count &&
+        P.DestPitch == rowBytes && K.SrcPitch == rowBytes && firstRow < K.SrcHeight &&
+        K.SrcHeight - firstRow >= static_cast<DWORD>(Rows)) {
+      std::memcpy(firstDest, shape.Row.Src + static_cast<std::ptrdiff_t>(firstRow) * K.SrcPitch,
+                  static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(Rows));
+    } else if (shape.Last > 0) {
+      K.Rows[static_cast<int>(shape.Stepping)](K, shape.Row);
+    }
     KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
   }
   settle.Replay(M, t);

@@ -396,3 +396,32 @@ TEST(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
   DXRSetKernelsEnabled(true);
   EXPECT_EQ(outs[0].Mem, outs[1].Mem);
 }
+
+// Copies of whole rows between pictures without gaps between rows, also cut at the top or the
+// bottom, and with the rows of the source taken from further down.
+TEST(DXRKernel, WholeRowCopiesMatchThePlan) {
+  if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
+  std::mt19937 rng(5);
+  struct Copy {
+    int Format;
+    TRect Dest, Src;
+  };
+  const Copy copies[] = {
+      {0, {0, 0, 8, 6}, {0, 0, 8, 6}}, {1, {0, -2, 8, 4}, {0, 0, 8, 6}},
+      {2, {0, 3, 8, 9}, {0, 0, 8, 6}}, {0, {0, 1, 8, 4}, {0, 2, 8, 5}},
+      {5, {0, 0, 8, 6}, {0, 0, 8, 6}}, {1, {0, 0, 8, 12}, {0, 0, 8, 6}},
+  };
+  for (const Copy& c : copies) {
+    SCOPED_TRACE(kFormats[c.Format].Name);
+    TestPixels src = MakePicture(kFormats[c.Format], 8, 6, rng);
+    TestPixels dst = MakePicture(kFormats[c.Format], 8, 6, rng);
+    TestPixels outs[2] = {dst, dst};
+    for (int kernels = 0; kernels < 2; ++kernels) {
+      DXRSetKernelsEnabled(kernels == 1);
+      DXRBlendBlit(outs[kernels].S, src.S, c.Dest, c.Src, DXR_BLEND_LEFT, 255, false, 0);
+    }
+    DXRSetKernelsEnabled(true);
+    EXPECT_TRUE(DXRDefaultMachine()->Plan.Kernel.Chosen);
+    EXPECT_EQ(outs[0].Mem, outs[1].Mem);
+  }
+}
