@@ -16,32 +16,31 @@ std::uint64_t KernelRuns[static_cast<int>(DXRKernelStepping::Count)] = {};
 
 constexpr int kLaneShift[4] = {16, 8, 0, 24};
 
-struct KnownFormat {
-  DWORD BitCount, R, G, B, A;
-  DXRKernelFormat Format;
-};
-constexpr KnownFormat kFormats[] = {
-    {32, 0xFF0000, 0xFF00, 0xFF, 0, DXRKernelFormat::XRGB8888},
-    {32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, DXRKernelFormat::ARGB8888},
-    {16, 0xF800, 0x07E0, 0x001F, 0, DXRKernelFormat::RGB565},
-    {16, 0x7C00, 0x03E0, 0x001F, 0, DXRKernelFormat::XRGB1555},
-    {16, 0x7C00, 0x03E0, 0x001F, 0x8000, DXRKernelFormat::ARGB1555},
-    {24, 0xFF0000, 0xFF00, 0xFF, 0, DXRKernelFormat::RGB888},
-};
-
 DXRKernelFormat FormatOf(const DXRSurface& S) {
+  using F = DXRKernelFormat;
   if (S.ColorType == DXR_COLORTYPE_INDEXED) {
     const DXRChannel& i = S.Channels[0];
     const bool plain = S.BitCount == 8 && i.Mask == 0xFF && i.RightShift == 0 && i.LeftShift == 0 &&
                        S.Channels[1].Mask == 0;
-    return plain ? DXRKernelFormat::Indexed8 : DXRKernelFormat::Count;
+    return plain ? F::Indexed8 : F::Count;
   }
-  if (S.ColorType != DXR_COLORTYPE_RGB) return DXRKernelFormat::Count;
-  for (const KnownFormat& f : kFormats)
-    if (S.BitCount == f.BitCount && S.Channels[0].Mask == f.R && S.Channels[1].Mask == f.G &&
-        S.Channels[2].Mask == f.B && S.Channels[3].Mask == f.A)
-      return f.Format;
-  return DXRKernelFormat::Count;
+  if (S.ColorType != DXR_COLORTYPE_RGB) return F::Count;
+  const DWORD r = S.Channels[0].Mask, g = S.Channels[1].Mask, b = S.Channels[2].Mask,
+              a = S.Channels[3].Mask;
+  switch (S.BitCount) {
+    case 32:
+      if (r != 0xFF0000 || g != 0xFF00 || b != 0xFF) return F::Count;
+      return a == 0 ? F::XRGB8888 : a == 0xFF000000 ? F::ARGB8888 : F::Count;
+    case 24:
+      return r == 0xFF0000 && g == 0xFF00 && b == 0xFF && a == 0 ? F::RGB888 : F::Count;
+    case 16:
+      if (b != 0x001F) return F::Count;
+      if (r == 0xF800 && g == 0x07E0 && a == 0) return F::RGB565;
+      if (r != 0x7C00 || g != 0x03E0) return F::Count;
+      return a == 0 ? F::XRGB1555 : a == 0x8000 ? F::ARGB1555 : F::Count;
+    default:
+      return F::Count;
+  }
 }
 
 DXRKernelOp OpOf(DXRBlendOp Op) {
