@@ -156,13 +156,12 @@ bool DXREmitBlendOp(TDXRPlan& Plan, DXRBlendOp Op, DXRChannelGroup* Result,
                     bool UseMMX) {
   if (Mask == 0 || Op > DXR_BLEND_LAST) return false;
   const bool words = UseMMX && kHasWordForm[Op];
-  DXRStep s;
+  DXRStep& s = Plan.Steps.emplace_back();
   s.Proc = OpTables::Steps[words][Op];
   s.Result = Result;
   s.Left = Left ? Left : &DXRZeroGroup;
   s.Right = Right ? Right : &DXRZeroGroup;
   s.Op = Op;
   s.Mask = Mask;
-  Plan.Steps.push_back(s);
   return words;
 }

@@ -105,6 +105,8 @@ void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, cons
     return;
   DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
+  // A kernel draws every row in one go, as the row loop below would.
+  if (DXRRunKernelRows(m, r.Left, r.Top, h, w, u0, v, stepV)) return;
   DXRTextureStage& t = m.TextureStages[0];
   for (int y = r.Top; y < r.Bottom; ++y) {
     m.X = r.Left;
@@ -174,6 +176,7 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
   const std::int64_t L = std::int64_t{SrcRect.Left} << 16, T = std::int64_t{SrcRect.Top} << 16,
                      R = std::int64_t{SrcRect.Right} << 16, B = std::int64_t{SrcRect.Bottom} << 16;
   const std::int64_t du = dUdx, dv = dVdx;
+  DXRBeginKernelRuns(m);
   for (int y = minY; y < maxY; ++y) {
     std::int64_t u = rowU, v = rowV;
     // Pixels at the start of the row that fall left of, right of, above or below the source
@@ -202,4 +205,5 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
     rowU = Sub32(rowU, dUdy);
     rowV = Add32(rowV, dVdy);
   }
+  DXREndKernelRuns(m);
 }

@@ -61,21 +61,24 @@ DXRChannelGroup* TDXRMachine::AllocTemp() {
 
 void TDXRMachine::Compile(DXRNode* Root) {
   Compiled = false;
-  Plan.Clear();
-  if (!Root || !Dest) return;
-  Root->ChannelMask = DXRSurfaceChannels(*Dest);
-  DXRSimplifyTree(Root);
-  DXRMarkUsage(*this, Root);
-  UsedSlotCount = 0;
-  for (int i = 0; i < MaxSlots; ++i)
-    if (ColorSlots[i].Used) UsedSlots[UsedSlotCount++] = i;
-  UsedStageCount = 0;
-  for (int i = 0; i < MaxStages; ++i)
-    if (TextureStages[i].Used) UsedStages[UsedStageCount++] = i;
-  ZActive = ZBuffer != nullptr;
-  LoopDither = Dither;
-  LoopZ = ZActive;
+  if (!Root || !Dest) {
+    Plan.Clear();
+    return;
+  }
+  // The emitter clears the plan first; a compile that fails on the way clears it here.
   try {
+    Root->ChannelMask = DXRSurfaceChannels(*Dest);
+    DXRSimplifyTree(Root);
+    DXRMarkUsage(*this, Root);
+    UsedSlotCount = 0;
+    for (int i = 0; i < MaxSlots; ++i)
+      if (ColorSlots[i].Used) UsedSlots[UsedSlotCount++] = i;
+    UsedStageCount = 0;
+    for (int i = 0; i < MaxStages; ++i)
+      if (TextureStages[i].Used) UsedStages[UsedStageCount++] = i;
+    ZActive = ZBuffer != nullptr;
+    LoopDither = Dither;
+    LoopZ = ZActive;
     DXREmitRoutine(*this, Root);
   } catch (...) {
     Plan.Clear();

@@ -309,21 +309,20 @@ struct Emitter {
 
   void TextureRead(DXRChannelGroup* Result, DXRTextureStage& T, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Result = Result;
     s.Stage = &T;
     s.Mask = Mask;
     s.Fetch = FetchOf(T);
-    s.Decode = DXRMakeDecode(*T.Surface, T.Defaults, Mask);
+    DXRFillDecode(s.Decode, *T.Surface, T.Defaults, Mask);
     s.Key = KeyOf(T);
     s.Proc = (T.Filter == 1 || T.Filter == 3) ? &BilinearReadStep
                                               : FetchProc<NearestProc>(s.Fetch, &NoFetchReadStep);
-    P.Steps.push_back(s);
   }
 
   void TwoStageRead(DXRChannelGroup* Result, DXRTextureStage& A, DXRTextureStage& B, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Proc = &TwoStageReadStep;
     s.Result = Result;
     s.Stage = &A;
@@ -331,20 +330,18 @@ struct Emitter {
     s.Mask = Mask;
     s.Fetch = FetchOf(A);
     s.Fetch2 = FetchOf(B);
-    s.Decode = DXRMakeDecode(*A.Surface, A.Defaults, Mask);
+    DXRFillDecode(s.Decode, *A.Surface, A.Defaults, Mask);
     s.Key = KeyOf(A);
-    P.Steps.push_back(s);
   }
 
   void DestRead(DXRChannelGroup* Result, BYTE Mask) {
     if (Mask == 0) return;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Proc = DestReadProc(M.Dest->BitCount);
     s.Result = Result;
     s.Mask = Mask;
     s.Fetch.BitCount = M.Dest->BitCount;
-    s.Decode = DXRMakeDecode(*M.Dest, DXRZeroGroup, Mask);
-    P.Steps.push_back(s);
+    DXRFillDecode(s.Decode, *M.Dest, DXRZeroGroup, Mask);
   }
 
   void Copy(DXRChannelGroup* Result, const DXRChannelGroup* Source, BYTE Mask) {
@@ -382,10 +379,9 @@ struct Emitter {
     DXRChannelGroup* temp = M.AllocTemp();
     switch (N->Kind) {
       case DXR_NODE_NONE: {
-        DXRStep s;
+        DXRStep& s = P.Steps.emplace_back();
         s.Proc = &ZeroStep;
         s.Result = temp;
-        P.Steps.push_back(s);
         break;
       }
       case DXR_NODE_COLORSLOT:
@@ -537,6 +533,12 @@ DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y) 
 
 DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask) {
   DXRDecode d;
+  DXRFillDecode(d, S, Defaults, Mask);
+  return d;
+}
+
+void DXRFillDecode(DXRDecode& d, const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask) {
+  // Every field is written, so a record used before needs no clearing.
   d.ColorType = S.ColorType;
   d.Mask = Mask;
   for (int k = 0; k < 4; ++k) d.Channels[k] = S.Channels[k];
@@ -552,6 +554,7 @@ DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BY
     d.Bits[k] = c.Mask;
     d.Right[k] = static_cast<BYTE>(c.RightShift & 31);
     d.Left[k] = static_cast<BYTE>(c.RightShift != 0 ? 0 : c.LeftShift & 31);
+    d.Keep[k] = d.Take[k] = d.Fill[k] = 0;
     if (!((Mask >> k) & 1)) {
       d.Keep[k] = 0xFFFF;
     } else if (c.Mask != 0) {
@@ -561,7 +564,6 @@ DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BY
       d.Fill[k] = Defaults.W[k];
     }
   }
-  return d;
 }
 
 void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G) { Decode(D, P, G); }
@@ -581,6 +583,27 @@ bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
 
 // ---------------------------------------------------------------------------------------------
 // Routine
+
+void TDXRPlan::Clear() {
+  Kind = DXRRoutineKind::None;
+  Steps.clear();
+  Root = nullptr;
+  Pack = DXRPack{};
+  DestBits = nullptr;
+  DestPitch = 0;
+  DestBitCount = 0;
+  DepthActive = false;
+  DepthBits = nullptr;
+  DepthPitch = 0;
+  DepthBitCount = 0;
+  DepthCompare = 0;
+  DepthWrite = false;
+  AdvanceX = false;
+  Slots.clear();
+  Stages.clear();
+  AdvanceDepth = false;
+  Kernel.Clear();
+}
 
 void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
   TDXRPlan& P = M.Plan;
@@ -620,12 +643,11 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
     // Same format and nothing to convert: the texel goes through as it is.
     DXRTextureStage& t = M.TextureStages[Root->Value];
     P.Kind = DXRRoutineKind::Raw;
-    DXRStep s;
+    DXRStep& s = P.Steps.emplace_back();
     s.Stage = &t;
     s.Fetch = FetchOf(t);
     s.Proc = FetchProc<RawProc>(s.Fetch, &NoFetchRawStep);
     s.Key = KeyOf(t);
-    P.Steps.push_back(s);
   } else {
     P.Kind = DXRRoutineKind::Tree;
     P.Root = e.Node(Root);
@@ -649,12 +671,14 @@ void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {
     if (words) M.MMXUsed = true;
   }
   P.AdvanceDepth = M.LoopZ;
+  DXRChooseKernel(M, Root);
 }
 
 void DXRRunRoutine(TDXRMachine& M, int Count) {
   const TDXRPlan& P = M.Plan;
   if (P.Kind == DXRRoutineKind::None || Count < 1) return;
   if (P.Kind == DXRRoutineKind::Solid) return RunSolid(P, M, Count);
+  if (P.Kernel.Chosen && DXRRunKernel(M, Count)) return;
 
   DXRRunState st;
   st.Machine = &M;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "framework/graphics/DXRKernel.h"
 #include "framework/graphics/DXRSurface.h"
 
 class TDXRMachine;
@@ -129,7 +130,11 @@ struct TDXRPlan {
   std::vector<DXRStageAdvance> Stages;
   bool AdvanceDepth = false;
 
-  void Clear() { *this = TDXRPlan(); }
+  // The precompiled kernel standing in for the steps, when one matches.
+  DXRKernel Kernel;
+
+  // Forgets the routine; the lists keep their storage for the next compile.
+  void Clear();
 };
 
 // Compiles the simplified, marked tree under Root into the machine's plan.
@@ -146,6 +151,8 @@ DXRPack DXRMakePack(const DXRSurface& Dest, BYTE Mask, bool Dither);
 DWORD DXRPackPixel(const DXRPack& Pack, const DXRChannelGroup& G, int X, int Y);
 // Decoding of S's pixels into the channels of Mask, with Defaults for those S lacks.
 DXRDecode DXRMakeDecode(const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask);
+// The same, made in place (a step's own record).
+void DXRFillDecode(DXRDecode& D, const DXRSurface& S, const DXRChannelGroup& Defaults, BYTE Mask);
 // Decodes the raw pixel P into G.
 void DXRDecodePixel(const DXRDecode& D, DWORD P, DXRChannelGroup& G);
 // Reads the raw texel at the 16.16 coordinates (U, V); false when a plain fetch falls outside

@@ -109,18 +109,6 @@ void DXRUnlockSurface(IDirectDrawSurface* Surface, const DXRSurface& R) {
   if (Surface) Surface->Unlock(R.Bits);
 }
 
-BYTE DXRSurfaceChannels(const DXRSurface& S) {
-  BYTE set = 0;
-  if (S.ColorType == DXR_COLORTYPE_INDEXED) {
-    if (S.Channels[0].Mask) set |= DXR_CHANNELS_RGB;
-    if (S.Channels[1].Mask) set |= DXR_CHANNEL_A;
-    return set;
-  }
-  for (int k = 0; k < 4; ++k)
-    if (S.Channels[k].Mask) set |= static_cast<BYTE>(1 << k);
-  return set;
-}
-
 bool DXRFormatsEqual(const DXRSurface& A, const DXRSurface& B) {
   if (A.ColorType != B.ColorType) return false;
   const int n = A.ColorType == DXR_COLORTYPE_INDEXED ? 2 : 4;

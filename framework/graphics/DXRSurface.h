@@ -86,8 +86,14 @@ bool DXRLockSurface(IDirectDrawSurface* Surface, DXRSurface& R);
 void DXRUnlockSurface(IDirectDrawSurface* Surface, const DXRSurface& R);
 
 // The channels a surface has: indexed 7 with an index mask, plus 8 with an alpha mask; RGB one
-// bit for every non-zero channel mask.
-BYTE DXRSurfaceChannels(const DXRSurface& S);
+// bit for every non-zero channel mask. Inline: every compile asks it several times.
+inline BYTE DXRSurfaceChannels(const DXRSurface& S) {
+  if (S.ColorType == DXR_COLORTYPE_INDEXED)
+    return static_cast<BYTE>((S.Channels[0].Mask ? DXR_CHANNELS_RGB : 0) |
+                             (S.Channels[1].Mask ? DXR_CHANNEL_A : 0));
+  return static_cast<BYTE>((S.Channels[0].Mask ? 1 : 0) | (S.Channels[1].Mask ? 2 : 0) |
+                           (S.Channels[2].Mask ? 4 : 0) | (S.Channels[3].Mask ? 8 : 0));
+}
 // Same format: both indexed with equal index and alpha masks, or both RGB with equal masks.
 // Bit count and palette are not compared.
 bool DXRFormatsEqual(const DXRSurface& A, const DXRSurface& B);

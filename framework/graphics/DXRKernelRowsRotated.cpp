@@ -1,0 +1,15 @@
+// The kernels that step both source coordinates per pixel, the rows of rotated blits.
+#include "framework/graphics/DXRKernelPixels.h"
+
+DXRKernelRowProc DXRKernelRotatedRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
+                                     bool Key, bool SIMD) {
+#if MORVANE_DXR_SSE2
+  // Gathering texels into vectors pays only where there is arithmetic to share; copies and
+  // conversions go one pixel at a time.
+  if (SIMD && (Op == DXRKernelOp::Raw || Op == DXRKernelOp::Convert)) return nullptr;
+  if (SIMD) return dxrk::FindVectorRow<dxrk::RotatedRowsSSE2>(Src, Op, Dest, Key);
+#else
+  if (SIMD) return nullptr;
+#endif
+  return dxrk::Instances<dxrk::RotatedRows>::Find(Src, Op, Dest, Key);
+}
