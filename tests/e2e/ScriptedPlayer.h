@@ -6,7 +6,9 @@
 // It plays in one of two styles. Frame-perfect, it looks at every frame as it is shown and acts
 // on the next. Human-like, it sees each frame a reaction time late, makes up its mind at most
 // every few frames, and its hands act a random frame or two after it meant them to; a press of
-// the button is then a short tap, as a person's thumb gives it.
+// the button is then a short tap, as a person's thumb gives it. Like a person it makes up for
+// the late sight: it knows what its hands did since and how the hero answers them, and carries
+// what it saw forward to now, the hero by those moves and everything else by the motion seen.
 #pragma once
 
 #include <algorithm>
@@ -78,6 +80,7 @@ class ScriptedPlayer {
       int block;  // 0 for the first boss, 1..3 for the second boss's blocks
       Box box;
       bool shaking, live;  // live: not shown broken (a knocked-out decoy)
+      double vx = 0, vy = 0;
     };
     std::vector<Boss> bosses;
     struct Bullet {
@@ -91,8 +94,14 @@ class ScriptedPlayer {
     int at;  // frame on which the keys change
     bool want[kKeys];
   };
+  struct Hands {
+    bool key[kKeys];  // held while one frame ran
+  };
 
   static Sight Look();
+  static void Motion(Sight& s, const Sight& before);
+  static void StepHero(Sight& s, const bool keys[kKeys], bool fresh);
+  Sight Foresee() const;
   void Apply(const Intent& intent);
   void Release();
   bool Target(const Sight& s, Box& box);
@@ -110,11 +119,13 @@ class ScriptedPlayer {
   GameSession& g_;
   PlayerStyle style_;
   std::mt19937 dice_;
-  std::deque<Sight> seen_;       // the frames not yet seen, oldest first, and the last seen
-  std::deque<Intent> intents_;   // decided, not yet acted on
-  int frame_ = 0;                // frames played by this player
-  int lastDecision_ = -1000000;  // frame of the last decision
-  int releaseAt_ = -1;           // frame on which a tap lets the button go
+  std::deque<Sight> seen_;        // the frames not yet seen, oldest first, and the last seen
+  std::deque<Intent> intents_;    // decided, not yet acted on
+  std::deque<Hands> hands_;       // the keys of the frames played since the frame seen
+  bool heldBeforeHands_ = false;  // the button on the frame before those
+  int frame_ = 0;                 // frames played by this player
+  int lastDecision_ = -1000000;   // frame of the last decision
+  int releaseAt_ = -1;            // frame on which a tap lets the button go
   bool held_[kKeys] = {};
   bool buttonIntended_ = false;  // the last decision pressed the button
   int candidates_ = 7;           // the blocks that may be the real one, one bit each
@@ -155,6 +166,121 @@ inline ScriptedPlayer::Sight ScriptedPlayer::Look() {
   return s;
 }
 
+// The motion of each boss, from where it was on the frame before.
+inline void ScriptedPlayer::Motion(Sight& s, const Sight& before) {
+  for (Sight::Boss& b : s.bosses)
+    for (const Sight::Boss& a : before.bosses)
+      if (a.block == b.block) {
+        b.vx = b.box.left - a.box.left;
+        b.vy = b.box.top - a.box.top;
+      }
+}
+
+// How the hero answers the keys over one frame, as a practised player knows it: gravity unless
+// dashing (or dashing straight up), the floor and the ceiling, steering, dashes that lose speed,
+// jumps and the side walls.
+inline void ScriptedPlayer::StepHero(Sight& s, const bool keys[kKeys], bool fresh) {
+  const int sx = keys[kR] - keys[kL], sy = keys[kD] - keys[kU];
+  if (s.blink > 0) --s.blink;
+  const bool straightUp = s.dashing && s.vx == 0 && s.vy < 0;
+  if (!s.dashing || straightUp) s.vy += 1.2;
+  if (s.y + s.vy >= 382) {
+    s.airborne = false;
+    s.y = 382;
+    if (s.dashing && s.vx == 0 && s.vy > 0) s.dashing = false;
+    s.vy = 0;
+    s.dashCount = 0;
+  }
+  if (s.y - 16 + s.vy < 0) {
+    if (s.dashing && s.vy < 0) s.dashing = false;
+    s.y = 16;
+    s.vy = -s.vy * 0.5;
+  }
+  auto startDash = [&] {
+    if (!fresh || s.dashCount >= 10 || s.dashing) return;
+    ++s.dashCount;
+    const int speed = 36 - (10 - s.dashCount) / 2;
+    const double d = speed * 0.7;
+    if (sx != 0 && sy != 0) {
+      const double len = std::hypot(s.vx, s.vy);
+      if (len > 0) s.vx *= speed / len, s.vy *= speed / len;
+      if (sy < 0 || s.airborne) {
+        s.dashing = true;
+        s.vx = sx * d;
+        s.vy = sy * d;
+      }
+    } else if (sx != 0) {
+      s.dashing = true;
+      s.vx = sx * speed;
+      s.vy = 0;
+    } else if (sy != 0 && s.airborne) {
+      s.dashing = true;
+      s.vx = 0;
+      s.vy = sy * speed;
+    }
+  };
+  if (s.dashing) {
+    if (fresh) {
+      s.dashing = false;
+      s.vx = s.vy = 0;
+      startDash();
+    }
+    const double speed = std::hypot(s.vx, s.vy);
+    if (speed < 2) {
+      s.dashing = false;
+      s.blink = 0;
+    } else {
+      s.vx *= (speed - 2) / speed;
+      s.vy *= (speed - 2) / speed;
+    }
+  } else {
+    s.vx += sx * s.vx > 0 ? sx * 0.5 : sx;
+    s.vx = std::clamp(s.vx, -8.0, 8.0);
+  }
+  startDash();
+  if (!s.airborne && sy < 0) {
+    s.airborne = true;
+    s.vy = -22;
+  }
+  if (s.x + s.vx < 32 || s.x + s.vx > 480) {
+    s.x = s.x + s.vx < 32 ? 32 : 480;
+    s.vx = 0;
+    if (s.dashing) {
+      s.dashing = false;
+      s.vy = 0;
+    }
+  }
+  s.x += s.vx;
+  s.y += s.vy;
+}
+
+// The frame seen, carried forward over the frames played since: the hero by the keys held on
+// them, the bosses by their motion, the bullets falling as they do.
+inline ScriptedPlayer::Sight ScriptedPlayer::Foresee() const {
+  Sight s = seen_.front();
+  const int n = static_cast<int>(hands_.size());
+  bool before = heldBeforeHands_;
+  for (const Hands& h : hands_) {
+    StepHero(s, h.key, h.key[kB] && !before);
+    before = h.key[kB];
+  }
+  for (Sight::Boss& b : s.bosses) {
+    const double w = b.box.right - b.box.left, h = b.box.bottom - b.box.top;
+    b.box.left = std::clamp(b.box.left + b.vx * n, 0.0, 512 - w);
+    b.box.top += b.vy * n;
+    b.box.right = b.box.left + w;
+    b.box.bottom = b.box.top + h;
+  }
+  for (Sight::Bullet& b : s.bullets) {
+    for (int f = 0; f < n; ++f) {
+      b.vy += 1;
+      b.x += b.vx;
+      b.y += b.vy;
+    }
+  }
+  return s;
+}
+
 inline PlayResult ScriptedPlayer::Play(int maxFrames) {
   PlayResult r;
   int lastBurst = HitCounter / 3;
@@ -178,7 +304,7 @@ inline PlayResult ScriptedPlayer::Play(int maxFrames) {
     if (frame_ - lastDecision_ >= style_.decisionFrames && now.hero) {
       lastDecision_ = frame_;
       Intent in{frame_, {}};
-      Decide(now, in.want);
+      Decide(style_.reactionFrames > 0 ? Foresee() : now, in.want);
       if (style_.maxSlipFrames > 0)
         in.at += std::uniform_int_distribution<int>(0, style_.maxSlipFrames)(dice_);
       intents_.push_back(in);
@@ -192,6 +318,9 @@ inline PlayResult ScriptedPlayer::Play(int maxFrames) {
       held_[kB] = false;
     }
     const int blinkBefore = HeroSprite->Blink;
+    hands_.push_back({});
+    std::copy(std::begin(held_), std::end(held_), hands_.back().key);
+    const double powerBefore = HeroSprite->Power;
     if (!g_.Frame()) break;
     ++frame_;
     // A hit makes the hero blink: 15 frames for a bullet, 20 for a boss.
@@ -207,9 +336,12 @@ inline PlayResult ScriptedPlayer::Play(int maxFrames) {
     }
     lastBurst = burst;
     seen_.push_back(HeroSprite != nullptr ? Look() : Sight{});
+    Motion(seen_.back(), seen_[seen_.size() - 2]);
     while (static_cast<int>(seen_.size()) > style_.reactionFrames + 1) {
       const Sight before = seen_.front();
       seen_.pop_front();
+      heldBeforeHands_ = hands_.front().key[kB];
+      hands_.pop_front();
       const Sight& s = seen_.front();
       circling_ = Circling(s, before);
       Learn(s, s.bursts != before.bursts);
@@ -399,7 +531,9 @@ inline void ScriptedPlayer::Decide(const Sight& s, bool want[kKeys]) {
   const double dx = tx - hx, dy = ty - hy;
   const double dist = std::hypot(dx, dy);
   const bool reachable = haveTarget && box.bottom > 0;
-  const int threat = BulletThreat(s, 6);
+  // How far ahead to look: until the keys can next change, at least two frames.
+  const int ahead = std::max(2, style_.decisionFrames + style_.maxSlipFrames);
+  const int threat = BulletThreat(s, 4 + ahead);
   // Chasing a block up toward the top edge only drives it higher (the circling blocks keep
   // above the hero): strike at what is above only from low down, and otherwise fall back.
   const bool tooHigh = circling_ && dy < -40 && hy < 300;
@@ -410,11 +544,13 @@ inline void ScriptedPlayer::Decide(const Sight& s, bool want[kKeys]) {
   // (A dash that runs out also ends the blinking, and so does landing from one straight down
   // or running into a side wall.)
   const double speed = std::hypot(s.vx, s.vy);
-  const double nextX = s.x + 2 * s.vx;
-  const bool exposed = !s.dashing              ? s.blink <= 2
-                       : s.vy > 0 && s.vx == 0 ? s.y + 2 * s.vy >= 382
-                                               : speed < 6 || nextX < 32 || nextX > 512 - 32;
-  const double reach = (!s.dashing ? 20 : 40) + speed + 10;
+  const double nextX = s.x + ahead * s.vx;
+  const bool exposed = !s.dashing ? s.blink <= ahead
+                       : s.vy > 0 && s.vx == 0
+                           ? s.y + ahead * s.vy >= 382
+                           : speed < 2 * ahead + 2 || nextX < 32 || nextX > 512 - 32;
+  // A boss walks or flies up to 10 pixels a frame.
+  const double reach = (!s.dashing ? 20 : 40) + speed + 10 + 10 * (ahead - 2);
   if (exposed && canEscape && BodyThreat(s, reach, ax, ay)) {
     if (reachable && !tooHigh) {
       // Through it toward the target: a dashing hero cannot be hurt.
@@ -438,7 +574,7 @@ inline void ScriptedPlayer::Decide(const Sight& s, bool want[kKeys]) {
   if (reachable && canPress && dist < 230 && !tooHigh) {
     Aim(s, want, dx, dy);
     want[kB] = true;
-  } else if (threat >= 0 && threat <= 3 && canPress) {
+  } else if (threat >= 0 && threat <= ahead + 1 && canPress) {
     // No time to walk away: a dash makes the hero untouchable.
     Aim(s, want, dx == 0 ? 1 : dx, 0);
     want[kB] = true;
