@@ -115,6 +115,7 @@ class ScriptedPlayer {
   static bool BodyThreat(const Sight& s, double margin, double& ax, double& ay);
   void Decide(const Sight& s, bool want[kKeys]);
   static void Aim(const Sight& s, bool want[kKeys], double dx, double dy);
+  static double ClearOfAbove(const Sight& s);
 
   GameSession& g_;
   PlayerStyle style_;
@@ -131,6 +132,12 @@ class ScriptedPlayer {
   int candidates_ = 7;           // the blocks that may be the real one, one bit each
   int misses_[3] = {};
   bool wereStacked_ = false;
+  // How the blocks parted from their last stack: where it stood, which have left it and in
+  // which of sixteen directions; and the directions in which the real one has been seen to go.
+  bool stackSeen_ = false;
+  double stackX_ = 0, stackY_ = 0;
+  int leftTo_[3] = {-1, -1, -1};
+  int realGoesTo_ = 0;
   bool circling_ = false;
 };
 
@@ -320,7 +327,6 @@ inline PlayResult ScriptedPlayer::Play(int maxFrames) {
     const int blinkBefore = HeroSprite->Blink;
     hands_.push_back({});
     std::copy(std::begin(held_), std::end(held_), hands_.back().key);
-    const double powerBefore = HeroSprite->Power;
     if (!g_.Frame()) break;
     ++frame_;
     // A hit makes the hero blink: 15 frames for a bullet, 20 for a boss.
@@ -388,7 +394,12 @@ inline bool ScriptedPlayer::Target(const Sight& s, Box& box) {
       return true;
     }
     if (!(candidates_ & Bit(b.block))) continue;
-    const double d = std::hypot(b.box.CentreX() - s.x, b.box.CentreY() - s.y);
+    // Where several that may be real lie on one another, one dash tries them all.
+    int here = 0;
+    for (const Sight::Boss& o : s.bosses)
+      here += o.block != 0 && (candidates_ & Bit(o.block)) &&
+              std::fabs(o.box.left - b.box.left) + std::fabs(o.box.top - b.box.top) <= 8;
+    const double d = std::hypot(b.box.CentreX() - s.x, b.box.CentreY() - s.y) / here;
     if (d < best) {
       best = d;
       found = true;
@@ -449,23 +460,49 @@ inline bool ScriptedPlayer::Circling(const Sight& s, const Sight& before) {
 inline void ScriptedPlayer::Learn(const Sight& s, bool burst) {
   if (!s.hero) return;
   const bool stacked = Stacked(s);
-  // Blocks that were on one another part without telling which is which.
-  if (wereStacked_ && !stacked) {
+  // Blocks that were on one another part without telling which is which, but each always
+  // goes its own way: the real one is known again by where it has been seen to go before.
+  if (stacked) {
+    for (const Sight::Boss& b : s.bosses) {
+      stackX_ = b.box.left;
+      stackY_ = b.box.top;
+    }
+    stackSeen_ = true;
+    std::fill(std::begin(leftTo_), std::end(leftTo_), -1);
+  } else if (wereStacked_) {
     candidates_ = 7;
     for (int& m : misses_) m = 0;
   }
   wereStacked_ = stacked;
+  for (const Sight::Boss& b : s.bosses) {
+    if (b.block == 0 || !stackSeen_ || stacked || leftTo_[b.block - 1] >= 0) continue;
+    const double dx = b.box.left - stackX_, dy = b.box.top - stackY_;
+    if (std::hypot(dx, dy) <= 8) continue;
+    const int to = static_cast<int>(std::lround(std::atan2(dy, dx) / (std::numbers::pi / 8))) & 15;
+    leftTo_[b.block - 1] = to;
+    if (realGoesTo_ & (1 << to)) candidates_ = Bit(b.block);
+  }
   if (!s.dashing || stacked) return;
   const int touching = Touching(s);
   if (touching == 0) return;
+  const int block = touching == 1 ? 1 : touching == 2 ? 2 : touching == 4 ? 3 : 0;
   if (burst) {
     if (candidates_ & touching) candidates_ &= touching;
     for (int& m : misses_) m = 0;
+    // A note out of a block touched alone: that one is real, and it went this way.
+    if (block != 0 && leftTo_[block - 1] >= 0) realGoesTo_ |= 1 << leftTo_[block - 1];
     return;
   }
-  if (touching != 1 && touching != 2 && touching != 4) return;  // several at once: unclear
-  const int block = touching == 1 ? 1 : touching == 2 ? 2 : 3;
-  if (++misses_[block - 1] >= 9) {
+  if (block == 0) return;  // several at once: unclear
+  // The real block bursts on every third contact: a run of contacts well inside one block
+  // without a note tells a decoy.
+  bool wellInside = false;
+  for (const Sight::Boss& b : s.bosses)
+    if (b.block == block)
+      wellInside = s.x - 8 > b.box.left + 16 && s.x - 8 < b.box.right - 16 &&
+                   s.y - 8 > b.box.top + 16 && s.y - 8 < b.box.bottom - 16;
+  if (!wellInside) return;
+  if (++misses_[block - 1] >= 5) {
     misses_[block - 1] = 0;
     candidates_ &= ~touching;
     if (candidates_ == 0) candidates_ = 7 & ~touching;
@@ -585,12 +622,32 @@ inline void ScriptedPlayer::Decide(const Sight& s, bool want[kKeys]) {
     else
       want[kR] = true;
   } else {
-    // Walk under the target; jump toward it once close enough below it.
-    if (dx > 12) want[kR] = true;
-    if (dx < -12) want[kL] = true;
+    // Walk under the target; jump toward it once close enough below it. What has gone up out
+    // of sight comes down again where it went up: wait beside that spot, not under it.
+    const double goal = haveTarget && !reachable ? ClearOfAbove(s) - 8 : tx;
+    if (goal - hx > 12) want[kR] = true;
+    if (goal - hx < -12) want[kL] = true;
     if (reachable && !s.airborne && std::fabs(dx) < 120 && dy < -60) want[kU] = true;
     if (threat >= 0 && !s.airborne) want[kU] = true;
   }
+}
+
+// The hero's place farthest from under every boss above the screen, the nearest such place
+// when several are as far.
+inline double ScriptedPlayer::ClearOfAbove(const Sight& s) {
+  double best = s.x, bestGap = -1;
+  for (double x = 32; x <= 480; x += 8) {
+    double gap = 1e9;
+    for (const Sight::Boss& b : s.bosses) {
+      if (b.box.bottom > 0) continue;
+      gap = std::min(gap, std::max({b.box.left - x, x - 16 - b.box.right, 0.0}));
+    }
+    if (gap > bestGap || (gap == bestGap && std::fabs(x - s.x) < std::fabs(best - s.x))) {
+      best = x;
+      bestGap = gap;
+    }
+  }
+  return best;
 }
 
 // The stick for a dash toward (dx, dy): one of eight directions; straight down and the down

@@ -33,6 +33,10 @@ struct Trial {
 
 inline PlayResult PlayTrial(const Trial& t) {
   GameSession g(false);
+  // Each trial as a fresh run of the program, whatever ran before it: the boss counters that
+  // run on for the whole program start from zero.
+  HitCounter = 0;
+  ShakeAngle = 0;
   g.Frames(2);
   g.Press(kButton0);
   for (int i = 1; i < t.stage; ++i) g.Press(kDown);
