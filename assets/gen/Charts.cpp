@@ -77,68 +77,91 @@ Stage Stage1() {
 // Stage 2: 100 beats a minute. The notes drive the segments' routine: a kind-7 note advances the
 // phase, a run of kind 2 makes them bounce, a run of kind 3 makes them hop, kinds 4, 5 and 6 call
 // each segment to its place in the triangle. Filler notes (kinds 1 and 4) fall only where the
-// routine ignores them: while waiting, flying and orbiting.
+// routine ignores them: while waiting and flying.
 //
-// Every live segment drains the gauge, even out of reach, so the timing is set by what the hero
-// can do: the segments drop at once instead of waiting above the screen (the hero would be empty
-// before they came down), the orbit above the hero's head is short, and the rests where they stand
-// still at the centre are long, to refill there.
+// Every live segment drains the gauge, even out of reach, and a gauge that is not refilled lasts
+// only some three seconds; only the real segment refills it, and the hero cannot tell which one
+// it is while they lie on one another. So the timing is set by what a person can do: the
+// segments drop at once, and where they are hard to hit (bouncing, flying, in the triangle, in
+// the orbit above the hero's head, on their way back to the lanes) the routine moves on as soon
+// as the segments have got where they go. The time goes to the rests where the three stand
+// still together at the centre and every dash through them hits the real one.
 Stage Stage2() {
   Stage s;
   s.baseName = "スタッコのスタッコ";
   s.beatMs = 600;
   s.keyRoot = 50;                              // D
   s.progression = {0, 10, 5, 0, 3, 10, 7, 9};  // Dm Bb F Dm F Bb Gm A
-  const int offset = 1200;
-  const int bounceNotes = 6, hopNotes = 8;
-  const int centreWait = 12;  // beats parked at the centre before they fly
-  const int flight = 12, orbit = 6;
-  const int toCentre = 6;  // beats from the call to the centre to the formation
-  int beat = 0;
-  auto at = [&](int b, int kind) { s.chart.push_back({offset + b * s.beatMs, kind}); };
-  auto fill = [&](int from, int to) {  // fillers on beats from..to-1
-    for (int b = from; b < to; ++b) at(b, (b % 4 == 3) ? 4 : 1);
-  };
-  auto run = [&](int from, int count, int kind) {
-    for (int i = 0; i < count; ++i) at(from + i, kind);
-  };
-  s.chart.push_back({offset - s.beatMs, 7});  // drop, half a beat into the music
-  beat = 5;                                   // 3.6 s: drop, then lanes
-  run(beat, bounceNotes, 2);                  // bounce
-  beat += bounceNotes + 4;                    // wait 2.4 s back to the lanes
-  run(beat - 1, hopNotes, 3);                 // hop
-  beat += hopNotes - 1;                       // last hop at beat-1
-  fill(beat + 1, beat + centreWait - 1);
-  beat += centreWait;
-  auto flyAndFormation = [&](bool fromOrbit) {
-    at(beat, 7);  // fly (or, after an orbit, straight to the centre)
-    if (!fromOrbit) {
-      fill(beat + 1, beat + flight);
-      beat += flight;
-      at(beat, 7);  // to the centre
-    }
-    beat += toCentre;
-    at(beat, 4);
-    at(beat + 2, 5);
-    at(beat + 4, 6);
-    beat += 6;
-    at(beat, 7);  // orbit
-    fill(beat + 1, beat + orbit);
-    beat += orbit;
-  };
-  flyAndFormation(false);
-  at(beat, 7);             // lanes
-  beat += 3;               // 1.8 s
-  run(beat, hopNotes, 3);  // hop, the very next notes
-  beat += hopNotes - 1;
-  fill(beat + 1, beat + centreWait - 1);
-  beat += centreWait;
-  flyAndFormation(false);
-  flyAndFormation(true);
-  at(beat, 7);  // lanes, then rest: as short as the end allows, the segments stay where they are
-  beat += 4;
-  at(beat, 8);
-  s.musicMs = s.chart.back().time + 3000;
+  const int sixteenth = s.beatMs / 4;
+  // The steps that need no more than the segments' travel, in ms.
+  const int toLanes = 2100;            // from the drop: down onto the floor, then out to the lanes
+  const int bounceNotes = 3;           // a short fill, a sixteenth apart: low quick bounces
+  const int toHop = 2100;              // back from the bounce to the lanes
+  const int hopNotes = 10;             // eighths on the floor, in the lanes
+  const int formStep = 3 * sixteenth;  // a segment reaches its corner in 10 frames (340 ms)
+  const int orbit = 2 * sixteenth;     // two claps closer than this would be heard as one
+  const int toSecondHop = 900;  // across to the lanes from where the orbit left them (<800 ms)
+  const int secondHopNotes = 3;
+  const int endRest = 2100;
+  const int tail = 2000;  // the end note's shake, until the music stops
+  const int endNoteAt = 84600;
+
+  // The rests at the centre: two with fillers (waiting to fly) and three silent ones (gathered
+  // after a flight or an orbit, where any note would move them on), as long as the music allows.
+  int waits[2] = {3000, 3000}, gathers[3] = {3000, 3000, 3000};
+  for (int pass = 0; pass < 2; ++pass) {
+    s.chart.clear();
+    auto at = [&](int t, int kind) { s.chart.push_back({t, kind}); };
+    auto fill = [&](int from, int to) {  // fillers on the beats after `from`, clear of `to`
+      int i = 0;
+      for (int t = from + s.beatMs; t < to - sixteenth; t += s.beatMs, ++i)
+        at(t, i % 4 == 3 ? 4 : 1);
+    };
+    auto run = [&](int& t, int count, int gap, int kind) {
+      for (int i = 0; i < count; ++i, t += gap) at(t, kind);
+      t -= gap;
+    };
+    int t = s.beatMs;
+    at(t, 7);  // drop, a beat into the music
+    t += toLanes;
+    run(t, bounceNotes, sixteenth, 2);
+    t += toHop;
+    run(t, hopNotes, 2 * sixteenth, 3);
+    // From a rest at the centre (or straight from an orbit): the triangle, then the orbit.
+    auto triangle = [&](int gather) {
+      at(t, 7);  // to the centre
+      t += gather;
+      for (int kind = 4; kind <= 6; ++kind) {
+        at(t, kind);
+        // The cymbal of kind 5 rings on: the next hit waits two beats to be heard over it.
+        t += kind == 5 ? 2 * s.beatMs : formStep;
+      }
+      at(t, 7);  // orbit
+      t += orbit;
+    };
+    auto waitAndFly = [&](int wait) {
+      fill(t, t + wait);
+      t += wait;
+      at(t, 7);  // fly
+      t += 2 * sixteenth;
+    };
+    waitAndFly(waits[0]);
+    triangle(gathers[0]);
+    at(t, 7);  // lanes
+    t += toSecondHop;
+    run(t, secondHopNotes, sixteenth, 3);
+    waitAndFly(waits[1]);
+    triangle(gathers[1]);
+    triangle(gathers[2]);
+    at(t, 7);  // lanes, then rest where they stand until the end
+    t += endRest;
+    at(t, 8);
+    // Share what is left to the end note among the rests, in whole beats.
+    const int beats = (endNoteAt - t) / s.beatMs;
+    for (int i = 0; i < 5; ++i)
+      (i < 2 ? waits[i] : gathers[i - 2]) += (beats + 4 - i) / 5 * s.beatMs;
+  }
+  s.musicMs = s.chart.back().time + tail;
   std::sort(s.chart.begin(), s.chart.end(), [](auto& a, auto& b) { return a.time < b.time; });
   Check(s);
   return s;

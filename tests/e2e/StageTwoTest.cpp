@@ -110,7 +110,7 @@ TEST(StageTwo, SegmentsRunTheirWholeRoutineOnTheChart) {
     }
   }
   EXPECT_EQ(formations, 3);
-  EXPECT_GT(orbitFrames, 100);
+  EXPECT_GT(orbitFrames, 20);  // the orbits are short: the blocks are hard to reach there
 
   // The end: shaking from the end note on, gone once the music stops, then the credits.
   const int endFrames = [&] {
