@@ -12,6 +12,7 @@
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DXDraws.h"
 #include "framework/graphics/DXImageList.h"
+#include "graphics/DisplayTestSupport.h"
 #include "graphics/SpriteTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
@@ -32,25 +33,8 @@ DWORD Noise(int x, int y) {
   return (h >> 8) & 0xFFFFFF;
 }
 
-class D2DSurfaceParityTest : public ::testing::Test {
+class D2DSurfaceParityTest : public display_test::FreshDisplayTest {
  protected:
-  void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-    Application->OnIdle = nullptr;
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    EXPECT_EQ(CurrentD2D, nullptr);
-    SkipNextFlip = false;
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-  }
-
   void MakeDisplay(TDXDrawOptions Options = kWith3D) {
     Application->CreateForm(Form);
     Form->SetClientWidth(64);

@@ -6,6 +6,7 @@
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DXDraws.h"
 #include "framework/graphics/DXImageList.h"
+#include "graphics/DisplayTestSupport.h"
 #include "graphics/SpriteTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
@@ -17,26 +18,8 @@ using sprite_test::SetPicture;
 
 constexpr TColor kBackground = 0x404040;
 
-class D2DTest : public ::testing::Test {
+class D2DTest : public display_test::FreshDisplayTest {
  protected:
-  void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-    Application->OnIdle = nullptr;
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    EXPECT_EQ(d3d::LiveDeviceCount(), 0);
-    EXPECT_EQ(CurrentD2D, nullptr);
-    SkipNextFlip = false;
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-  }
-
   // The editor's kind of display, 64 x 48, initialized and filled with the background.
   void MakeDisplay(TDXDrawOptions Options = {doWaitVBlank, do3D, doDirectX7Mode, doHardware}) {
     Application->CreateForm(Form);

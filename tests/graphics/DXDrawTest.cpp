@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/graphics/DXDraws.h"
+#include "graphics/DisplayTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/forms/Forms.h"
 #include "platform/gdi/Colors.h"
@@ -34,24 +35,8 @@ struct Recorder {
   TDXDrawNotifyEvent Event() { return TDXDrawNotifyEvent::Of<&Recorder::Notify>(this); }
 };
 
-class DXDrawTest : public ::testing::Test {
+class DXDrawTest : public display_test::FreshDisplayTest {
  protected:
-  void SetUp() override {
-    hb = &HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    Application->OnIdle = nullptr;
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    EXPECT_EQ(ddraw::LiveDirectDrawCount(), 0);
-    EXPECT_EQ(CurrentD2D, nullptr);
-    SkipNextFlip = false;
-    ddraw::ResetMachine();
-  }
-
   // A shown form with a display of the given size at (left, top) of its client area; the
   // display initializes itself only when asked.
   TDXDraw* MakeDisplay(int w, int h, int clientW = 0, int clientH = 0, int left = 0, int top = 0) {
@@ -87,7 +72,6 @@ class DXDrawTest : public ::testing::Test {
   // Recorders outlive the display, which tells them of its end.
   Recorder& Rec(const std::string& name) { return Recorders.emplace_back(Recorder{&log, name}); }
 
-  HeadlessBackend* hb = nullptr;
   TForm* Form = nullptr;
   Log log;
   std::deque<Recorder> Recorders;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "framework/graphics/DXDraws.h"
+#include "graphics/DisplayTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/forms/Forms.h"
 #include "platform/gdi/Colors.h"
@@ -40,28 +41,8 @@ const char* kEditorForm = R"(object D3DSetupTestForm: TD3DSetupTestForm
 end
 )";
 
-class Direct3DSetupTest : public ::testing::Test {
+class Direct3DSetupTest : public display_test::FreshDisplayTest {
  protected:
-  void SetUp() override {
-    hb = &HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-    Application->OnIdle = nullptr;
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    EXPECT_EQ(d3d::LiveDeviceCount(), 0);
-    EXPECT_EQ(d3d::LiveDirect3DCount(), 0);
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    EXPECT_EQ(ddraw::LiveDirectDrawCount(), 0);
-    EXPECT_EQ(CurrentD2D, nullptr);
-    SkipNextFlip = false;
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-  }
-
   // A shown form holding a display of this size that initializes only when asked.
   TDXDraw* MakeDisplay(int w, int h, TDXDrawOptions options) {
     Application->CreateForm(Form);
@@ -77,7 +58,6 @@ class Direct3DSetupTest : public ::testing::Test {
     return d;
   }
 
-  HeadlessBackend* hb = nullptr;
   TForm* Form = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include "framework/graphics/DXConsts.h"
 #include "framework/graphics/DXDraws.h"
 #include "framework/graphics/Direct3DTexture2.h"
+#include "graphics/DisplayTestSupport.h"
 #include "graphics/TextureTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3DObjects.h"
@@ -56,26 +57,8 @@ std::unique_ptr<TDXTextureImage> PaletteImage(int w, int h) {
   return image;
 }
 
-class Direct3DTextureTest : public ::testing::Test {
+class Direct3DTextureTest : public display_test::FreshDisplayTest {
  protected:
-  void SetUp() override {
-    HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-    Application->OnIdle = nullptr;
-    Application->ResetTerminated();
-  }
-  void TearDown() override {
-    Application->DestroyComponents();
-    Application->ProcessMessages();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    EXPECT_EQ(ddraw::LiveDirectDrawCount(), 0);
-    EXPECT_EQ(d3d::LiveDeviceCount(), 0);
-    SkipNextFlip = false;
-    ddraw::ResetMachine();
-    d3d::ResetMachine();
-  }
-
   // The software device with these texture capabilities and size limits.
   static void UseDevice(DWORD textureCaps, DWORD minSide = 1, DWORD maxSide = 4096) {
     d3d::DeviceInfo device = d3d::SoftwareDevice();
