@@ -98,8 +98,9 @@ Stage Stage2() {
   const int bounceNotes = 3;           // a short fill, a sixteenth apart: low quick bounces
   const int toHop = 2100;              // back from the bounce to the lanes
   const int hopNotes = 10;             // eighths on the floor, in the lanes
-  const int formStep = 3 * sixteenth;  // a segment reaches its corner in 10 frames (340 ms)
-  const int orbit = 2 * sixteenth;     // two claps closer than this would be heard as one
+  const int formStep = 3 * sixteenth;  // a segment reaches its corner in 10 frames (340 ms); the
+                                       // cymbal of kind 5 is choked, so the next cue can follow
+  const int orbit = 210;        // circling overhead, out of reach: as short as two claps stay apart
   const int toSecondHop = 900;  // across to the lanes from where the orbit left them (<800 ms)
   const int secondHopNotes = 3;
   const int endRest = 2100;
@@ -133,8 +134,7 @@ Stage Stage2() {
       t += gather;
       for (int kind = 4; kind <= 6; ++kind) {
         at(t, kind);
-        // The cymbal of kind 5 rings on: the next hit waits two beats to be heard over it.
-        t += kind == 5 ? 2 * s.beatMs : formStep;
+        t += formStep;
       }
       at(t, 7);  // orbit
       t += orbit;

@@ -45,10 +45,10 @@ struct DrumPart {
 
 const std::map<int, DrumPart>& Kit() {
   static const std::map<int, DrumPart> kit = {
-      {1, {{Voice::Snare}, 0.55, 0.1}},   {2, {{Voice::Kick}, 0.75, 0.0}},
-      {3, {{Voice::Tom}, 0.65, -0.3}},    {4, {{Voice::HiHat}, 0.45, 0.35}},
-      {5, {{Voice::Cymbal}, 0.45, -0.2}}, {6, {{Voice::Hit}, 0.55, 0.2}},
-      {7, {{Voice::Clap}, 0.55, -0.1}},   {8, {{Voice::Kick, Voice::Cymbal}, 0.7, 0.0}},
+      {1, {{Voice::Snare}, 0.55, 0.1}},         {2, {{Voice::Kick}, 0.75, 0.0}},
+      {3, {{Voice::Tom}, 0.65, -0.3}},          {4, {{Voice::HiHat}, 0.45, 0.35}},
+      {5, {{Voice::ChokedCymbal}, 0.45, -0.2}}, {6, {{Voice::Hit}, 0.55, 0.2}},
+      {7, {{Voice::Clap}, 0.55, -0.1}},         {8, {{Voice::Kick, Voice::Cymbal}, 0.7, 0.0}},
   };
   return kit;
 }

@@ -152,6 +152,18 @@ Mono Render(Voice v, int rate) {
       Add(out, metal, 1.0);
       break;
     }
+    case Voice::ChokedCymbal: {
+      // Gone within a fifth of a second, so that the next hit of the music stands clear of it.
+      out = Make(rate, 0.25);
+      Mono metal =
+          Metal(rate, out.size(),
+                {205.3 * 1.5, 304.4 * 1.5, 369.6 * 1.5, 522.7 * 1.5, 540.0 * 1.5, 800.0 * 1.5});
+      NoiseBurst(metal, rate, 51, 10.0, 0.6);
+      HighPass(metal, rate, 3500);
+      Envelope(metal, rate, 0.06);
+      Add(out, metal, 1.0);
+      break;
+    }
     case Voice::Hit: {
       out = Make(rate, 0.5);
       for (double f : {220.0, 277.2, 329.6, 440.0, 659.3})

@@ -15,6 +15,7 @@ enum class Voice {
   Tom,
   HiHat,
   Cymbal,
+  ChokedCymbal,  // the same metal, damped by hand soon after the hit
   Hit,
   Clap,
   Kan,

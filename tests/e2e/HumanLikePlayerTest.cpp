@@ -3,8 +3,8 @@
 // clear both stages, over ten seeds (of the player's slips and of the game's dice) and the
 // second whichever of its blocks is real.
 //
-// The first stage is cleared at least eight times in ten. The second is cleared at least six
-// times in ten with every block real (over thirty seeds: 24, 25 and 20 with blocks 1, 2 and 3):
+// The first stage is cleared at least eight times in ten. The second is cleared at least seven
+// times in ten with every block real (over thirty seeds: 24, 27 and 25 with blocks 1, 2 and 3):
 // its three blocks drain a gauge that then lasts some three seconds, and on their first parting
 // in the triangle the player cannot yet tell which of them refills it.
 //
@@ -53,7 +53,7 @@ class HumanLikeSecondStage : public testing::TestWithParam<int> {};
 TEST_P(HumanLikeSecondStage, ClearsItWithThisBlockReal) {
   const int wins = Wins(2, GetParam());
   if (kCountWins) {
-    EXPECT_GE(wins, 6);
+    EXPECT_GE(wins, 7);
   }
 }
 

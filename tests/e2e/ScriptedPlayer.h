@@ -493,17 +493,21 @@ inline void ScriptedPlayer::Learn(const Sight& s, bool burst) {
     if (block != 0 && leftTo_[block - 1] >= 0) realGoesTo_ |= 1 << leftTo_[block - 1];
     return;
   }
-  if (block == 0) return;  // several at once: unclear
-  // The real block bursts on every third contact: a run of contacts well inside one block
-  // without a note tells a decoy.
-  bool wellInside = false;
+  // The real block bursts on every third contact: a run of contacts well inside a block without
+  // a note tells a decoy, and so does a run well inside two lying on one another (the pair is
+  // then two decoys).
+  int inside = 0;
   for (const Sight::Boss& b : s.bosses)
-    if (b.block == block)
-      wellInside = s.x - 8 > b.box.left + 16 && s.x - 8 < b.box.right - 16 &&
-                   s.y - 8 > b.box.top + 16 && s.y - 8 < b.box.bottom - 16;
-  if (!wellInside) return;
-  if (++misses_[block - 1] >= 5) {
-    misses_[block - 1] = 0;
+    if (b.block != 0 && (touching & Bit(b.block)) && s.x - 8 > b.box.left + 16 &&
+        s.x - 8 < b.box.right - 16 && s.y - 8 > b.box.top + 16 && s.y - 8 < b.box.bottom - 16)
+      inside |= Bit(b.block);
+  if (inside != touching) return;  // a contact at an edge may have missed the picture
+  bool decoys = false;
+  for (int i = 0; i < 3; ++i)
+    if ((touching & Bit(i + 1)) && ++misses_[i] >= 5) decoys = true;
+  if (decoys) {
+    for (int i = 0; i < 3; ++i)
+      if (touching & Bit(i + 1)) misses_[i] = 0;
     candidates_ &= ~touching;
     if (candidates_ == 0) candidates_ = 7 & ~touching;
   }
