@@ -33,22 +33,9 @@ DWORD Noise(int x, int y) {
   return (h >> 8) & 0xFFFFFF;
 }
 
-class D2DSurfaceParityTest : public display_test::FreshDisplayTest {
+class D2DSurfaceParityTest : public display_test::SmallDisplayTest {
  protected:
-  void MakeDisplay(TDXDrawOptions Options = kWith3D) {
-    Application->CreateForm(Form);
-    Form->SetClientWidth(64);
-    Form->SetClientHeight(48);
-    dx = new TDXDraw(Form);
-    dx->AutoInitialize = false;
-    dx->SetParent(Form);
-    dx->SetBounds(0, 0, 64, 48);
-    dx->SetOptions(Options);
-    Form->Show();
-    Application->ProcessMessages();
-    dx->Initialize();
-    ASSERT_TRUE(dx->Initialized());
-  }
+  void MakeDisplay(TDXDrawOptions Options = kWith3D) { OpenDisplay(Options); }
   TDirectDrawSurface* MakeSurface(int W, int H) {
     auto* s = new TDirectDrawSurface(dx->DDraw);
     s->SetSize(W, H);
@@ -126,10 +113,6 @@ class D2DSurfaceParityTest : public display_test::FreshDisplayTest {
     FillBackground();
     return Pixels != Snapshot();
   }
-
-  TForm* Form = nullptr;
-  TDXDraw* dx = nullptr;
-  TDXImageList* List = nullptr;
 };
 
 TEST_F(D2DSurfaceParityTest, DrawingAPartOfASurfaceShowsThatPartMirroredWhenAsked) {

@@ -18,22 +18,12 @@ using sprite_test::SetPicture;
 
 constexpr TColor kBackground = 0x404040;
 
-class D2DTest : public display_test::FreshDisplayTest {
+class D2DTest : public display_test::SmallDisplayTest {
  protected:
   // The editor's kind of display, 64 x 48, initialized and filled with the background.
   void MakeDisplay(TDXDrawOptions Options = {doWaitVBlank, do3D, doDirectX7Mode, doHardware}) {
-    Application->CreateForm(Form);
-    Form->SetClientWidth(64);
-    Form->SetClientHeight(48);
-    dx = new TDXDraw(Form);
-    dx->AutoInitialize = false;
-    dx->SetParent(Form);
-    dx->SetBounds(0, 0, 64, 48);
-    dx->SetOptions(Options);
-    Form->Show();
-    Application->ProcessMessages();
-    dx->Initialize();
-    ASSERT_TRUE(dx->Initialized());
+    OpenDisplay(Options);
+    if (HasFatalFailure()) return;
     dx->Surface->Fill(dx->Surface->MatchColor(kBackground));
   }
   // A surface of the display holding Colour(x, y) (colours as TColor values).
@@ -61,10 +51,6 @@ class D2DTest : public display_test::FreshDisplayTest {
   }
   DWORD Pixel(int X, int Y) { return dx->Surface->Pixels(X, Y); }
   DWORD Colour(TColor C) { return dx->Surface->MatchColor(C); }
-
-  TForm* Form = nullptr;
-  TDXDraw* dx = nullptr;
-  TDXImageList* List = nullptr;
 };
 
 TEST_F(D2DTest, ActiveOnSixteenAndThirtyTwoBitDisplaysWithTheEditorsOptions) {

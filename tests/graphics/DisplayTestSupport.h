@@ -6,6 +6,7 @@
 
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DXDraws.h"
+#include "framework/graphics/DXImageList.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
 #include "platform/ddraw/DDraw.h"
@@ -36,6 +37,29 @@ class FreshDisplayTest : public ::testing::Test {
   }
 
   backend::HeadlessBackend* hb = nullptr;
+};
+
+// The drawer tests' display: 64 x 48, alone on a shown form, initialized once it is shown.
+class SmallDisplayTest : public FreshDisplayTest {
+ protected:
+  void OpenDisplay(TDXDrawOptions Options) {
+    Application->CreateForm(Form);
+    Form->SetClientWidth(64);
+    Form->SetClientHeight(48);
+    dx = new TDXDraw(Form);
+    dx->AutoInitialize = false;
+    dx->SetParent(Form);
+    dx->SetBounds(0, 0, 64, 48);
+    dx->SetOptions(Options);
+    Form->Show();
+    Application->ProcessMessages();
+    dx->Initialize();
+    ASSERT_TRUE(dx->Initialized());
+  }
+
+  TForm* Form = nullptr;
+  TDXDraw* dx = nullptr;
+  TDXImageList* List = nullptr;
 };
 
 }  // namespace display_test
