@@ -34,7 +34,7 @@ int Wins(int stage, int real) {
                std::to_string(k),
            outcomes[k].AsResult());
     EXPECT_FALSE(outcomes[k].checksFailed) << "seed " << k;
-    wins += outcomes[k].cleared;
+    wins += outcomes[k].cleared();
   }
   std::printf("[ playtest ] stage %d%s: human-like player cleared %d of %d\n", stage,
               real > 0 ? (", real block " + std::to_string(real)).c_str() : "", wins, kSeeds);

@@ -15,40 +15,20 @@
 
 namespace e2e {
 
-// What a trial's process sends back: the figures of its result and whether any check failed.
+// What a trial's process sends back: the figures of its play and whether any check failed.
 struct TrialOutcome {
-  bool cleared = false;
+  PlayFigures figures;
   bool checksFailed = false;
-  int frames = 0, bursts = 0, bulletHits = 0, bodyHits = 0, stakkoPhaseAtLoss = -1;
-  double survivedMs = 0, lowestPower = 404;
 
+  bool cleared() const { return figures.cleared; }
   PlayResult AsResult() const {
     PlayResult r;
-    r.cleared = cleared;
-    r.frames = frames;
-    r.bursts = bursts;
-    r.bulletHits = bulletHits;
-    r.bodyHits = bodyHits;
-    r.stakkoPhaseAtLoss = stakkoPhaseAtLoss;
-    r.survivedMs = survivedMs;
-    r.lowestPower = lowestPower;
+    static_cast<PlayFigures&>(r) = figures;
     return r;
   }
 };
 
-inline TrialOutcome OutcomeOf(const PlayResult& r) {
-  TrialOutcome o;
-  o.cleared = r.cleared;
-  o.checksFailed = ::testing::Test::HasFailure();
-  o.frames = r.frames;
-  o.bursts = r.bursts;
-  o.bulletHits = r.bulletHits;
-  o.bodyHits = r.bodyHits;
-  o.stakkoPhaseAtLoss = r.stakkoPhaseAtLoss;
-  o.survivedMs = r.survivedMs;
-  o.lowestPower = r.lowestPower;
-  return o;
-}
+inline TrialOutcome OutcomeOf(const PlayResult& r) { return {r, ::testing::Test::HasFailure()}; }
 
 inline std::vector<TrialOutcome> PlayTrialsInParallel(const std::vector<Trial>& trials) {
   struct Running {

@@ -37,7 +37,8 @@ struct PlayerStyle {
   static PlayerStyle HumanLike(std::uint32_t seed) { return {6, 6, 2, 2, seed}; }
 };
 
-struct PlayResult {
+// The plain figures of a play, kept apart so that a trial run elsewhere can send them back whole.
+struct PlayFigures {
   int frames = 0;         // play frames with the music running
   double survivedMs = 0;  // music position when the hero was lost, or at the end
   bool cleared = false;   // the boss left at the end of the music with the hero alive
@@ -45,6 +46,9 @@ struct PlayResult {
   double lowestPower = 404;
   int stakkoPhaseAtLoss = -1;
   int bulletHits = 0, bodyHits = 0;  // the hero was hit by a bullet / ran into a boss
+};
+
+struct PlayResult : PlayFigures {
   // The second boss's phases: frames spent in each, bursts and the gauge there.
   struct PhaseStats {
     int frames = 0, bursts = 0;
