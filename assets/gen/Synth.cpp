@@ -103,6 +103,20 @@ void Normalise(Mono& x) {
 
 const std::vector<double> kMetal = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
 
+// A cymbal: the hi-hat's metal a fifth lower under a long wash of noise, `seconds` long and
+// dying away by `decay`.
+Mono StruckCymbal(int rate, double seconds, double decay) {
+  Mono out = Make(rate, seconds);
+  Mono metal =
+      Metal(rate, out.size(),
+            {205.3 * 1.5, 304.4 * 1.5, 369.6 * 1.5, 522.7 * 1.5, 540.0 * 1.5, 800.0 * 1.5});
+  NoiseBurst(metal, rate, 51, 10.0, 0.6);
+  HighPass(metal, rate, 3500);
+  Envelope(metal, rate, decay);
+  Add(out, metal, 1.0);
+  return out;
+}
+
 }  // namespace
 
 Mono Render(Voice v, int rate) {
@@ -141,29 +155,13 @@ Mono Render(Voice v, int rate) {
       Add(out, metal, 1.0);
       break;
     }
-    case Voice::Cymbal: {
-      out = Make(rate, 1.8);
-      Mono metal =
-          Metal(rate, out.size(),
-                {205.3 * 1.5, 304.4 * 1.5, 369.6 * 1.5, 522.7 * 1.5, 540.0 * 1.5, 800.0 * 1.5});
-      NoiseBurst(metal, rate, 51, 10.0, 0.6);
-      HighPass(metal, rate, 3500);
-      Envelope(metal, rate, 0.55);
-      Add(out, metal, 1.0);
+    case Voice::Cymbal:
+      out = StruckCymbal(rate, 1.8, 0.55);
       break;
-    }
-    case Voice::ChokedCymbal: {
+    case Voice::ChokedCymbal:
       // Gone within a fifth of a second, so that the next hit of the music stands clear of it.
-      out = Make(rate, 0.25);
-      Mono metal =
-          Metal(rate, out.size(),
-                {205.3 * 1.5, 304.4 * 1.5, 369.6 * 1.5, 522.7 * 1.5, 540.0 * 1.5, 800.0 * 1.5});
-      NoiseBurst(metal, rate, 51, 10.0, 0.6);
-      HighPass(metal, rate, 3500);
-      Envelope(metal, rate, 0.06);
-      Add(out, metal, 1.0);
+      out = StruckCymbal(rate, 0.25, 0.06);
       break;
-    }
     case Voice::Hit: {
       out = Make(rate, 0.5);
       for (double f : {220.0, 277.2, 329.6, 440.0, 659.3})
