@@ -216,6 +216,19 @@ TEST_F(D2DSurfaceParityTest, ADisplayWhoseDrawerCannotDrawUsesTheSurfaceOperatio
     item->DrawRotate(dx->Surface, 50, 35, 16, 16, 3, 0.5, 0.5, 32);
     dx->Surface->Draw(40, 30, Rect(2, 2, 10, 10), surface, false);
   };
+  // Draws everything as the display is, then again with 3-D turned off, and expects the same
+  // picture; gives it back.
+  auto DrawnAsWithout3D = [&](TPictureCollectionItem* item, TDirectDrawSurface* surface,
+                              const char* what) {
+    FillBackground();
+    drawAll(item, surface);
+    const std::vector<DWORD> drawn = Snapshot();
+    dx->SetOptions(kWithout3D);
+    FillBackground();
+    drawAll(item, surface);
+    ExpectSame(drawn, Snapshot(), 0, what);
+    return drawn;
+  };
   // 24 bits: the device draws, the drawer does not. 8 bits: no device at all, the options
   // asking for one only after the display was made.
   for (int bits : {24, 8}) {
@@ -226,14 +239,7 @@ TEST_F(D2DSurfaceParityTest, ADisplayWhoseDrawerCannotDrawUsesTheSurfaceOperatio
     TDirectDrawSurface* surface = MakeSurface(12, 12);
     dx->SetOptions(kWith3D);
     ASSERT_FALSE(dx->D2D->CanDraw());
-    FillBackground();
-    drawAll(item, surface);
-    const std::vector<DWORD> drawn = Snapshot();
-    dx->SetOptions(kWithout3D);
-    FillBackground();
-    drawAll(item, surface);
-    ExpectSame(drawn, Snapshot(), 0, "fallback");
-    EXPECT_TRUE(Changed(drawn));
+    EXPECT_TRUE(Changed(DrawnAsWithout3D(item, surface, "fallback")));
     delete surface;
     Application->DestroyComponents();
     List = nullptr;
@@ -247,13 +253,7 @@ TEST_F(D2DSurfaceParityTest, ADisplayWhoseDrawerCannotDrawUsesTheSurfaceOperatio
   dx->D3DDevice7 = nullptr;
   ASSERT_TRUE(dx->D2D->IsActive());
   ASSERT_FALSE(dx->D2D->CanDraw());
-  FillBackground();
-  drawAll(item, surface);
-  const std::vector<DWORD> drawn = Snapshot();
-  dx->SetOptions(kWithout3D);
-  FillBackground();
-  drawAll(item, surface);
-  ExpectSame(drawn, Snapshot(), 0, "without a device");
+  DrawnAsWithout3D(item, surface, "without a device");
   delete surface;
 }
 
