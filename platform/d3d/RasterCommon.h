@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/d3d/D3D.h"
+#include "platform/ddraw/DDrawObjects.h"
 
 namespace d3d::raster {
 
@@ -56,6 +57,34 @@ struct Channel {
     const DWORD v = static_cast<DWORD>(value);
     const DWORD field = Bits >= 8 ? v << (Bits - 8) : v >> (8 - Bits);
     return (field << Shift) & Mask;
+  }
+};
+
+// A texture's palette and colour key as both texel readers see them: the key compares colours
+// (an indexed texture's index), never an alpha channel, over the range from low to high.
+struct TextureKey {
+  const PALETTEENTRY* Palette = nullptr;
+  bool Keyed = false;
+  DWORD Mask = 0, Low = 0, High = 0;
+
+  TextureKey(ddraw::Surface& texture, bool useKey) {
+    const ddraw::PixelFormat& f = texture.Format();
+    if (f.IsIndexed()) {
+      Palette = texture.AttachedPalette() ? texture.AttachedPalette()->Entries() : nullptr;
+      Mask = f.ValueMask();
+    } else {
+      Mask = f.RMask | f.GMask | f.BMask;
+    }
+    DDCOLORKEY key;
+    Keyed = useKey && texture.SourceKey(key);
+    if (Keyed) {
+      Low = key.dwColorSpaceLowValue & Mask;
+      High = std::max(key.dwColorSpaceHighValue & Mask, Low);
+    }
+  }
+  bool Hides(DWORD raw) const {
+    const DWORD k = raw & Mask;
+    return k >= Low && k <= High;
   }
 };
 

@@ -19,21 +19,8 @@ class TextureReader {
         Blue(Format.BMask),
         Alpha(Format.AMask),
         AddressU(addressU),
-        AddressV(addressV) {
-    if (Format.IsIndexed()) {
-      Palette = texture.AttachedPalette() ? texture.AttachedPalette()->Entries() : nullptr;
-      KeyMask = Format.ValueMask();
-    } else {
-      // The key compares colours; an alpha channel is not part of it.
-      KeyMask = Format.RMask | Format.GMask | Format.BMask;
-    }
-    DDCOLORKEY key;
-    Keyed = useKey && texture.SourceKey(key);
-    if (Keyed) {
-      KeyLow = key.dwColorSpaceLowValue & KeyMask;
-      KeyHigh = std::max(key.dwColorSpaceHighValue & KeyMask, KeyLow);
-    }
-  }
+        AddressV(addressV),
+        Key(texture, useKey) {}
 
   int Width() const { return Store.Width; }
   int Height() const { return Store.Height; }
@@ -43,13 +30,12 @@ class TextureReader {
     i = Address(i, Store.Width, AddressU);
     j = Address(j, Store.Height, AddressV);
     const DWORD raw = ReadRaw(Store.Row(j), i, Format.BitCount);
-    if (Keyed) {
-      const DWORD k = raw & KeyMask;
-      if (k >= KeyLow && k <= KeyHigh) return false;
+    if (Key.Keyed) {
+      if (Key.Hides(raw)) return false;
     }
     if (Format.IsIndexed()) {
-      if (Palette) {
-        const PALETTEENTRY& e = Palette[raw & 0xFF];
+      if (Key.Palette) {
+        const PALETTEENTRY& e = Key.Palette[raw & 0xFF];
         out = {255, e.peRed, e.peGreen, e.peBlue};
       } else {
         out = {255, 0, 0, 0};
@@ -95,9 +81,7 @@ class TextureReader {
   ddraw::PixelFormat Format;
   Channel Red, Green, Blue, Alpha;
   DWORD AddressU, AddressV;
-  const PALETTEENTRY* Palette = nullptr;
-  bool Keyed = false;
-  DWORD KeyMask = 0, KeyLow = 0, KeyHigh = 0;
+  TextureKey Key;
 };
 
 class TriangleRasterizer {

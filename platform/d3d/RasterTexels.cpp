@@ -25,24 +25,11 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
 
   const ddraw::PixelFormat& f = texture.Format();
   const Channel red(f.RMask), green(f.GMask), blue(f.BMask), alpha(f.AMask);
-  const PALETTEENTRY* palette = nullptr;
-  DWORD keyMask;
-  if (f.IsIndexed()) {
-    palette = texture.AttachedPalette() ? texture.AttachedPalette()->Entries() : nullptr;
-    keyMask = f.ValueMask();
-  } else {
-    // The key compares colours; an alpha channel is not part of it.
-    keyMask = f.RMask | f.GMask | f.BMask;
-  }
-  DDCOLORKEY key;
-  const bool keyed = useKey && texture.SourceKey(key);
-  DWORD keyLow = 0, keyHigh = 0;
+  const TextureKey textureKey(texture, useKey);
+  const PALETTEENTRY* palette = textureKey.Palette;
+  const bool keyed = textureKey.Keyed;
   out.HasKey = keyed;
-  if (keyed) {
-    keyLow = key.dwColorSpaceLowValue & keyMask;
-    keyHigh = std::max(key.dwColorSpaceHighValue & keyMask, keyLow);
-    if (out.Keyed.size() < out.Words.size()) out.Keyed.resize(out.Words.size());
-  }
+  if (keyed && out.Keyed.size() < out.Words.size()) out.Keyed.resize(out.Words.size());
   const bool plain32 = !f.IsIndexed() && f.BitCount == 32 && f.RMask == 0xFF0000 &&
                        f.GMask == 0xFF00 && f.BMask == 0xFF &&
                        (f.AMask == 0 || f.AMask == 0xFF000000u);
@@ -77,8 +64,7 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
         std::memcpy(&raw, row + std::size_t{4} * static_cast<std::size_t>(columns[k]), 4);
         dst[k] = raw | fill;
         if (keyed) {
-          const DWORD m = raw & keyMask;
-          keyDst[k] = m >= keyLow && m <= keyHigh;
+          keyDst[k] = textureKey.Hides(raw);
         }
       }
       continue;
@@ -86,8 +72,7 @@ bool PrepareTexels(ddraw::Surface& texture, bool useKey, DWORD addressU, DWORD a
     for (int k = 0; k < w; ++k) {
       const DWORD raw = ReadRaw(row, columns[k], f.BitCount);
       if (keyed) {
-        const DWORD m = raw & keyMask;
-        keyDst[k] = m >= keyLow && m <= keyHigh;
+        keyDst[k] = textureKey.Hides(raw);
       }
       if (f.IsIndexed()) {
         if (palette) {
