@@ -83,10 +83,10 @@ TEST_F(ChartText, TheEditorSavesTheLinesAfterANul) {
 TEST_F(ChartText, AByteOrderMarkAtTheStartIsSkippedByBothPrograms) {
   const std::string marked =
       "\xEF\xBB\xBF"
-      "1000,2\r\n3000,8\r\n";
-  EXPECT_EQ(Game(marked), (std::pair<Notes, int>{{{0, 1}, {1000, 2}, {3000, 8}}, 0}));
+      "500,2\r\n3000,8\r\n";
+  EXPECT_EQ(Game(marked), (std::pair<Notes, int>{{{0, 1}, {500, 2}, {3000, 8}}, 0}));
   const auto [notes, boxes] = Editor(marked);
-  EXPECT_EQ(notes, (Notes{{1000, 2}, {3000, 8}}));
+  EXPECT_EQ(notes, (Notes{{500, 2}, {3000, 8}}));
   EXPECT_TRUE(boxes.empty());
 
   // Anywhere else the same bytes are what they always were: part of the field they stand in.
