@@ -13,6 +13,7 @@
 #include "editor/Score.h"
 #include "framework/graphics/DIB.h"
 #include "framework/sound_input/DXWave.h"
+#include "framework/sound_input/Ddidex.h"
 #include "game/UScore.h"
 #include "odd_inputs/OddFolder.h"
 #include "platform/backend/HeadlessBackend.h"
@@ -146,6 +147,22 @@ TEST_F(OddFiles, ALinkToItselfSaysSoInTheChartAndInTheMusic) {
   const std::string dangling = dir.Link("gone.mp3", dir.Dir() + "nothing-here.mp3");
   EXPECT_NE(MessageOf([&] { mci::Mp3Decoder music(dangling); }).find("does not exist"),
             std::string::npos);
+}
+
+TEST_F(OddFiles, TheInputDebugLogNeverWaitsForAReaderOfAPipe) {
+  OddFolder dir;
+  dir.Fifo("ddid.debug");
+  Ddidex::SetDebugLogFolder(dir.Dir());
+  Ddidex::DebugMessage = true;
+  Ddidex::DebugCount = 0;
+  std::string said;
+  {
+    Watchdog guard("writing the input debug log into a pipe");
+    said = MessageOf([] { Ddidex::DDIDDebugOut("a line"); });
+  }
+  Ddidex::DebugMessage = false;
+  Ddidex::SetDebugLogFolder("");
+  EXPECT_EQ(said, "Cannot open \"" + dir.Dir() + "ddid.debug\": " + std::strerror(ENXIO));
 }
 
 // A 1 x 1 bitmap of 24 bits whose header claims biClrUsed colours.
