@@ -184,6 +184,17 @@ TEST_F(SaveLeftovers, AKilledSavesFileStaysWhileItRunsAndGoesAfter) {
     for (;;) ::pause();
   }
   ::close(ready[1]);
+  // Whatever happens below, the other program does not outlive the test.
+  struct Reaper {
+    pid_t pid;
+    void Kill() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+    ~Reaper() { Kill(); }
+  } reaper{child};
   char ok = 0;
   {
     Watchdog guard("waiting for the other save to start");
@@ -198,9 +209,7 @@ TEST_F(SaveLeftovers, AKilledSavesFileStaysWhileItRunsAndGoesAfter) {
   EXPECT_EQ(ok, 1);
   score_.SaveToFile(chart_);
   EXPECT_EQ(scratchFiles(), 1) << "a save that was still running lost its scratch file";
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  reaper.Kill();
   score_.SaveToFile(chart_);
   EXPECT_EQ(scratchFiles(), 0) << "the killed save's scratch file was left behind";
   EXPECT_EQ(dir_.Read("Last Boss.txt"), "1000,1\r\n2000,2\r\n");
