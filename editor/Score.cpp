@@ -13,6 +13,7 @@
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/mci/MPlayer.h"
+#include "platform/rtl/ScratchFiles.h"
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -23,10 +24,7 @@ std::string AppDir;
 namespace {
 
 const char* const kBackUpPrefix = "BackUp_";
-
-[[noreturn]] void CreateFailed(const std::string& FileName, int Error) {
-  throw EFCreateError(Format("Cannot create file \"%s\". %s", {FileName, std::strerror(Error)}));
-}
+const char* const kByteOrderMark = "\xEF\xBB\xBF";
 
 // Writes Bytes as the whole new content of FileName: into a hidden file of the same folder,
 // flushed to the disk, then renamed over the old file, which stays whole until that moment.
@@ -37,18 +35,24 @@ void ReplaceFile(const std::string& FileName, const std::string& Bytes) {
   const std::string::size_type slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string scratch = folder + "." + name + ".~XXXXXX";
-  const int fd = ::mkstemp(scratch.data());
-  if (fd < 0) CreateFailed(FileName, errno);
+  const std::string prefix = "." + name + ".~";
+  std::string scratch = folder + prefix + "XXXXXX";
+  // Locked while it lives, so that another save does not take it for a killed save's leftover.
+  const int fd = CreateLockedScratchFile(scratch);
+  if (fd < 0) RaiseCreateError(FileName, path, std::strerror(errno));
   int err = WriteAllBytes(fd, Bytes.data(), Bytes.size());
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
+  // Renamed while still locked; the data is on the disk already, so closing can lose nothing.
   if (err == 0 && ::rename(scratch.c_str(), path.c_str()) != 0) err = errno;
+  const bool renamed = err == 0;
+  if (::close(fd) != 0 && err == 0) err = errno;
   if (err != 0) {
-    ::unlink(scratch.c_str());
-    CreateFailed(FileName, err);
+    if (!renamed) ::unlink(scratch.c_str());
+    RaiseCreateError(FileName, path, std::strerror(err));
   }
+  // What saves of this chart killed before their end left behind goes now.
+  RemoveAbandonedScratchFiles(folder, prefix);
   // The new name itself reaches the disk with the folder.
   const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
@@ -98,8 +102,13 @@ void TScore::LoadFromFile(const std::string& FileName) {
   if (SpeedBar != nullptr) SpeedBar->SetPosition(5);
   for (int i = 0; i < lines.Count(); ++i) {
     try {
-      const std::vector<std::string> fields = SplitCommaText(lines.Strings(i));
-      if (fields.size() < 2) throw EStringListError(Format("List index out of bounds (%d)", {1}));
+      std::string line = lines.Strings(i);
+      // Some text editors begin a file with a UTF-8 byte order mark: it is no part of a note.
+      if (i == 0 && line.compare(0, 3, kByteOrderMark) == 0) line.erase(0, 3);
+      const std::vector<std::string> fields = SplitCommaText(line);
+      // A NUL byte makes no note, wherever in the line it is.
+      if (fields.size() < 2 || line.find('\0') != std::string::npos)
+        throw EStringListError(Format("List index out of bounds (%d)", {1}));
       const std::uint8_t kind = ToByte(StrToIntDef(fields[1], 0));
       const std::int32_t time = StrToIntDef(fields[0], 1000);
       AddNote(time, kind);

@@ -44,8 +44,8 @@ class TScore : public TList {
 
   // Reads a chart and opens its music in Music, then sets SpeedBar to 5. A chart that cannot be
   // read raises EFOpenError and music that cannot be opened EMCIDeviceError, both naming the
-  // file; the chart is then left empty and not loaded. A bad line is shown with its index from
-  // 0 and skipped.
+  // file; the chart is then left empty and not loaded. A bad line (no note, or a NUL byte in it)
+  // is shown with its index from 0 and skipped. A UTF-8 byte order mark at the start is skipped.
   void LoadFromFile(const std::string& FileName);
   // Writes the notes, in list order, as "time,kind" lines each ended by CR LF. The lines go to a
   // new file beside the chart that replaces it only once it is whole on the disk, so a failed

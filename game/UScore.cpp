@@ -3,6 +3,12 @@
 #include "game/GameState.h"
 #include "platform/rtl/SysUtils.h"
 
+namespace {
+
+const char* const kByteOrderMark = "\xEF\xBB\xBF";
+
+}  // namespace
+
 TScore::TScore() { Reset(); }
 
 TScore::~TScore() { ClearNotes(); }
@@ -45,8 +51,12 @@ void TScore::LoadFromFile(const std::string& FileName) {
   int firstBadLine = 0;
   if (opened) {
     for (int i = 0; i < Lines.Count(); ++i) {
-      const std::vector<std::string> fields = SplitCommaText(Lines.Strings(i));
-      if (fields.size() < 2) {
+      std::string line = Lines.Strings(i);
+      // Some text editors begin a file with a UTF-8 byte order mark: it is no part of a note.
+      if (i == 0 && line.compare(0, 3, kByteOrderMark) == 0) line.erase(0, 3);
+      const std::vector<std::string> fields = SplitCommaText(line);
+      // A NUL byte makes no note, wherever in the line it is.
+      if (fields.size() < 2 || line.find('\0') != std::string::npos) {
         if (firstBadLine == 0) firstBadLine = i + 1;
         continue;
       }

@@ -24,7 +24,8 @@ class TScore : public TList {
   // Replaces the notes with the chart of the current stage (AppDir + "Score/" + the stage's
   // base name + ".txt"), adds the sentinel, sorts and resets.
   void Load();
-  // Reads a chart from FileName; Load uses it with the current stage's file.
+  // Reads a chart from FileName; Load uses it with the current stage's file. A line with a NUL
+  // byte is a bad line; a UTF-8 byte order mark at the start is skipped.
   void LoadFromFile(const std::string& FileName);
   // Moves the tracker to the music's present position.
   void Update();

@@ -491,6 +491,9 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
   if (clrUsed == 0 && bitCount <= 8) entries = std::int64_t{1} << bitCount;
   TRGBQuads table{};
   const std::int64_t kept = std::min<std::int64_t>(entries, 256);
+  // A count beyond what a table holds is only believed when the file really has that many
+  // entries; a damaged count is an invalid picture, not a short read in the middle of it.
+  if (entries > kept && entries * entrySize > stream->Size() - stream->Position()) InvalidDIB();
   for (std::int64_t i = 0; i < kept; ++i) {
     stream->ReadBuffer(buf, entrySize);
     table[i] = {buf[0], buf[1], buf[2], entrySize == 4 ? buf[3] : BYTE{0}};

@@ -1,5 +1,8 @@
 #include "framework/sound_input/Ddidex.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -42,8 +45,22 @@ void DDIDDebugOut(const std::string& Message) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
     const std::string path = folder + "ddid.debug";
     // The first line of a run starts the file afresh; later ones are appended.
-    std::FILE* f = std::fopen(path.c_str(), DebugCount == 0 ? "wb" : "ab");
-    if (!f) throw EInOutError(Format("Cannot open \"%s\": %s", {path, std::strerror(errno)}));
+    // Opened without waiting: a named pipe of that name with no reader is an error, not a hang.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC |
+                              (DebugCount == 0 ? O_TRUNC : O_APPEND),
+                          0666);
+    int err = fd < 0 ? errno : 0;
+    std::FILE* f = nullptr;
+    if (fd >= 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      f = ::fdopen(fd, DebugCount == 0 ? "wb" : "ab");
+      if (!f) {
+        err = errno;
+        ::close(fd);
+      }
+    }
+    if (!f) throw EInOutError(Format("Cannot open \"%s\": %s", {path, std::strerror(err)}));
     ++DebugCount;
     const std::string line =
         Format("debug#%.5d ... %s", {std::int64_t{DebugCount}, Message}) + "\r\n";

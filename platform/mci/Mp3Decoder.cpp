@@ -1,16 +1,19 @@
 #include "platform/mci/Mp3Decoder.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <utility>
 
+#include "platform/rtl/OpenFiles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace mci {
@@ -57,6 +60,20 @@ bool ImplausibleTag(const std::vector<std::uint8_t>& b) {
   return false;
 }
 
+// Whether the file begins with an ID3v2 tag whose stated size runs past the end of the file.
+// The decoder would skip the whole claimed size and find no music at all.
+bool TagRunsPastTheEnd(const std::vector<std::uint8_t>& b) {
+  if (b.size() < 10 || b[0] != 'I' || b[1] != 'D' || b[2] != '3') return false;
+  // Four bytes of seven bits each; a byte with its high bit set means this is no such tag.
+  std::uint64_t size = 0;
+  for (int i = 6; i < 10; ++i) {
+    if (b[i] & 0x80) return false;
+    size = size << 7 | b[i];
+  }
+  const std::uint64_t footer = (b[5] & 0x10) ? 10 : 0;
+  return 10 + size + footer > b.size();
+}
+
 [[noreturn]] void Fail(const std::string& fileName, const std::string& why) {
   throw EMCIDeviceError("Cannot open the music file \"" + fileName + "\": " + why);
 }
@@ -64,20 +81,30 @@ bool ImplausibleTag(const std::vector<std::uint8_t>& b) {
 }  // namespace
 
 Mp3Decoder::Mp3Decoder(const std::string& fileName) : fileName_(fileName) {
-  std::error_code ec;
-  // Names come as the programs spell them, with backslashes and doubled separators.
-  const std::filesystem::path path(NativePathName(fileName));
-  if (fileName.empty() || !std::filesystem::exists(path, ec))
-    Fail(fileName, "the file does not exist");
-  if (!std::filesystem::is_regular_file(path, ec)) Fail(fileName, "it is not a file");
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) Fail(fileName, "the file cannot be read");
+  if (fileName.empty()) Fail(fileName, "the file does not exist");
+  // Names come as the programs spell them, with backslashes and doubled separators. Pipes and
+  // devices are refused as every other reader refuses them, before anything waits on them.
+  int error = 0;
+  std::string reason;
+  const int fd = OpenRegularFile(NativePathName(fileName), O_RDONLY, error, reason);
+  if (fd < 0) Fail(fileName, error == ENOENT ? "the file does not exist" : reason);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) Fail(fileName, "the file cannot be read");
   // Hours of music at the highest bit rate stay far below this; anything larger is not music.
-  if (size > (std::uintmax_t{256} << 20)) Fail(fileName, "the file is too large");
-  bytes_.resize(static_cast<size_t>(size));
-  std::ifstream f(path, std::ios::binary);
-  if (!f || !f.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(size)))
-    Fail(fileName, "the file cannot be read");
+  if (static_cast<std::uintmax_t>(st.st_size) > (std::uintmax_t{256} << 20))
+    Fail(fileName, "the file is too large");
+  bytes_.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < bytes_.size()) {
+    const ssize_t n = ::read(fd, bytes_.data() + done, bytes_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail(fileName, "the file cannot be read");
+    done += static_cast<size_t>(n);
+  }
   Start();
 }
 
@@ -91,6 +118,7 @@ void Mp3Decoder::Start() {
   std::call_once(init, [] { mpg123_init(); });
   const std::string& fileName = fileName_;
   if (bytes_.empty()) Fail(fileName, "the file is empty");
+  if (TagRunsPastTheEnd(bytes_)) Fail(fileName, "its ID3v2 tag runs past the end of the file");
 
   int err = MPG123_OK;
   mh_ = mpg123_new(nullptr, &err);

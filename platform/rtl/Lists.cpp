@@ -252,7 +252,9 @@ std::string TStrings::Text() const {
 void TStrings::SetText(const std::string& Value) {
   // Split first, so that nothing of the old list is lost if splitting fails.
   std::vector<std::string> lines;
-  const std::size_t end = std::min(Value.find('\0'), Value.size());
+  // A NUL byte is kept in its line like any other byte: ending the text there would silently
+  // drop every line after it.
+  const std::size_t end = Value.size();
   std::size_t i = 0;
   while (i < end) {
     std::size_t start = i;

@@ -77,8 +77,8 @@ enum TDuplicates { dupIgnore, dupAccept, dupError };
 //
 // Text is the strings each followed by CR LF. Setting Text (and loading from a file or stream)
 // splits lines at CR LF, at a lone CR and at a lone LF (so LF followed by CR is two line ends with
-// an empty line between them); a line end at the very end adds no empty line; a NUL byte ends
-// the text.
+// an empty line between them); a line end at the very end adds no empty line; a NUL byte stays
+// in its line like any other byte, so the lines after it are kept.
 //
 // CommaText splits a line into fields:
 //   1. skip bytes 1 to 32;

@@ -9,8 +9,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
+
+#include "platform/rtl/OpenFiles.h"
 
 namespace {
 
@@ -19,6 +22,7 @@ const char* const SWriteError = "Stream write error";
 const char* const SMemoryStreamError = "Out of memory while expanding memory stream";
 const char* const SFOpenError = "Cannot open file \"%s\". %s";
 const char* const SFCreateError = "Cannot create file \"%s\". %s";
+const char* const SFCreateLinkError = "Cannot create file \"%s\" (which leads to \"%s\"). %s";
 const char* const SFWriteError = "Cannot write file \"%s\". %s";
 const char* const SInvalidSize = "Invalid stream size (%d)";
 const char* const SInvalidOrigin = "Invalid seek origin (%d)";
@@ -200,11 +204,10 @@ void TMemoryStream::SaveToFile(const std::string& FileName) {
 
 TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFileName(FileName) {
   const std::string path = NativePathName(FileName);
+  int flags;
   if (Mode == fmCreate) {
-    FHandle = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FHandle < 0) throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(errno)}));
+    flags = O_RDWR | O_CREAT | O_TRUNC;
   } else {
-    int flags;
     switch (Mode & 3) {
       case fmOpenWrite:
         flags = O_WRONLY;
@@ -216,18 +219,14 @@ TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFil
         flags = O_RDONLY;
         break;
     }
-    FHandle = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (FHandle < 0) throw EFOpenError(Format(SFOpenError, {FileName, SystemReason(errno)}));
   }
-  // A folder opens for reading on this system but is no file to read.
-  struct stat st;
-  if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(FHandle);
-    FHandle = -1;
-    if (Mode == fmCreate)
-      throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(EISDIR)}));
-    throw EFOpenError(Format(SFOpenError, {FileName, SystemReason(EISDIR)}));
-  }
+  // Folders, pipes and devices are no files to read or write: refused without waiting on them.
+  int err = 0;
+  std::string reason;
+  FHandle = OpenRegularFile(path, flags, err, reason);
+  if (FHandle >= 0) return;
+  if (Mode == fmCreate) throw EFCreateError(Format(SFCreateError, {FileName, reason}));
+  throw EFOpenError(Format(SFOpenError, {FileName, reason}));
 }
 
 TFileStream::~TFileStream() {
@@ -336,6 +335,18 @@ void TBoundedStream::SetSize(std::int64_t NewSize) {
 // ---------------------------------------------------------------------------------------------
 // Files
 
+void RaiseCreateError(const std::string& FileName, const std::string& Target,
+                      const std::string& Reason) {
+  // The user knows the file by the name they chose; where a link leads elsewhere, that place is
+  // named too, since it is the one the reason is about.
+  std::error_code ec;
+  const std::filesystem::path chosen =
+      std::filesystem::absolute(NativePathName(FileName), ec).lexically_normal();
+  if (Target.empty() || (!ec && chosen == std::filesystem::path(Target).lexically_normal()))
+    throw EFCreateError(Format(SFCreateError, {FileName, Reason}));
+  throw EFCreateError(Format(SFCreateLinkError, {FileName, Target, Reason}));
+}
+
 std::string ReplacementTarget(const std::string& FileName, mode_t& Mode) {
   std::string path = NativePathName(FileName);
   // Replace what a link points at, not the link itself.
@@ -345,11 +356,11 @@ std::string ReplacementTarget(const std::string& FileName, mode_t& Mode) {
   }
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode))
-      throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(EISDIR)}));
+    // Only a file is replaced: a new file renamed over a device or a pipe would take the place
+    // the system keeps for it, and a folder cannot be replaced at all.
+    if (!S_ISREG(st.st_mode)) RaiseCreateError(FileName, path, NotAFileReason(st.st_mode));
     // A file the user may not write is not replaced behind the user's back.
-    if (::access(path.c_str(), W_OK) != 0)
-      throw EFCreateError(Format(SFCreateError, {FileName, SystemReason(errno)}));
+    if (::access(path.c_str(), W_OK) != 0) RaiseCreateError(FileName, path, SystemReason(errno));
     Mode = st.st_mode & 07777;
   } else {
     const mode_t mask = ::umask(0);

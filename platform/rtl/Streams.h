@@ -147,8 +147,14 @@ void SaveBytesToFile(const std::string& FileName, const void* Bytes, std::size_t
 // The pieces of such a replacement, for writers that name or flush their scratch file their own
 // way. ReplacementTarget gives the path the new file goes to (what a link points at, not the
 // link) and the permissions it keeps (the old file's, or those a new file gets); it raises
-// EFCreateError for a folder or for a file the user may not write.
+// EFCreateError for a name that exists and is not a regular file (a folder, a pipe, a device), or
+// for a file the user may not write.
 std::string ReplacementTarget(const std::string& FileName, mode_t& Mode);
+// Raises EFCreateError for FileName, whose new contents were to go to Target (the path
+// ReplacementTarget gave), with Reason: it names FileName and, when a link leads elsewhere,
+// Target as well.
+[[noreturn]] void RaiseCreateError(const std::string& FileName, const std::string& Target,
+                                   const std::string& Reason);
 // Writes all Count bytes to the open Handle; 0, or the errno of the failure (ENOSPC for a
 // disk that takes no more).
 int WriteAllBytes(int Handle, const void* Bytes, std::size_t Count);

@@ -226,8 +226,8 @@ TEST(StringList, LineEndsWhenLoading) {
   EXPECT_EQ(s.Count(), 0);
   s.SetText("\n");
   EXPECT_EQ(Lines(s), (V{""}));
-  s.SetText(std::string("a\nb\0c\nd", 7));  // NUL ends the text
-  EXPECT_EQ(Lines(s), (V{"a", "b"}));
+  s.SetText(std::string("a\nb\0c\nd", 7));  // a NUL is a byte of its line like any other
+  EXPECT_EQ(Lines(s), (V{"a", std::string("b\0c", 3), "d"}));
   s.SetText("\xE3\x81\x82\r\r\n");
   EXPECT_EQ(Lines(s), (V{"\xE3\x81\x82", ""}));
 }
