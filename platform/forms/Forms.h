@@ -216,8 +216,8 @@ class TApplication : public TComponent {
   void HandleException(TObject* Sender);
   // The error box for E, unless a box was shown for the same error (class and message) since
   // the user last did something: a failure that recurs on every frame is said once, not in a
-  // box that comes back for ever. A key or button going down, the wheel, or a request to close
-  // lets every error be shown again.
+  // box that comes back for ever. A key or a mouse button going down, the wheel, or a request
+  // to close lets every error be shown again.
   void ShowException(Exception* E);
   int MessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
   void Minimize();
