@@ -1,5 +1,7 @@
 #include "editor/Main.h"
 
+#include <limits>
+
 #include "editor/Arith.h"
 #include "platform/forms/Windows.h"
 #include "platform/rtl/SysUtils.h"
@@ -36,6 +38,28 @@ TRect PointRect(const TPoint& P) { return {P.X, P.Y, CheckedAdd(P.X, 1), Checked
 
 TRect NoteRect(const TNote* N, int Half) {
   return {kLineLeft, CheckedSub(N->Y, Half), kLineRight, CheckedAdd(N->Y, Half)};
+}
+
+// Runs Place, a note's row worked out by the editor's checked arithmetic; false when that row
+// overflows 32 bits. Such a note lies off the lane by any measure: it is neither drawn nor
+// selected, where the raise would otherwise come back on every frame.
+template <class Fn>
+bool Placeable(Fn&& Place) {
+  try {
+    Place();
+    return true;
+  } catch (const EIntOverflow&) {
+    return false;
+  } catch (const ERangeError&) {
+    return false;
+  }
+}
+
+// The row kept for a note that cannot be placed: as far above the lane (a note still to come)
+// or below it (one long past) as a row can lie with the note's grab area still formed around it.
+std::int32_t FarOffTheLane(std::int32_t Time, std::int32_t Pos) {
+  return Time > Pos ? std::numeric_limits<std::int32_t>::min() + kGrabHalf
+                    : std::numeric_limits<std::int32_t>::max() - kGrabHalf;
 }
 
 }  // namespace
@@ -322,9 +346,13 @@ void TForm1::DrawLane() {
     color = NoteColor(n->Kind, color);
     c->Pen()->SetColor(color);
     c->Font()->SetColor(color);
-    const long double ahead = CheckedSub(n->Time, MusicPos);
-    n->Y = CheckedSub(JudgeLineY, TruncToInt32(ahead * ScrollSpeed));
-    if (n->Y > 0 && n->Y < LaneHeight) {
+    std::int32_t y = 0;
+    const bool placed = Placeable([&] {
+      const long double ahead = CheckedSub(n->Time, MusicPos);
+      y = CheckedSub(JudgeLineY, TruncToInt32(ahead * ScrollSpeed));
+    });
+    n->Y = placed ? y : FarOffTheLane(n->Time, MusicPos);
+    if (placed && n->Y > 0 && n->Y < LaneHeight) {
       if (!n->Played) {
         c->MoveTo(kLineLeft, n->Y);
         c->LineTo(kLineRight, n->Y);
@@ -399,9 +427,12 @@ void TForm1::DXDraw1MouseUp(TObject* Sender, TMouseButton Button, TShiftState Sh
     // Of notes at one time only the last is taken.
     if (i + 1 < count && Score->GetNote(i + 1)->Time == n->Time) continue;
     // The row as the selection sees it: the position read afresh, cut after subtracting.
-    const long double ahead = CheckedSub(n->Time, BGM1->Position());
-    const TPoint at{kLineLeft, TruncToInt32(JudgeLineY - ahead * ScrollSpeed)};
-    if (PointInRect(at, SelectionRect)) selected.push_back(n);
+    TPoint at{kLineLeft, 0};
+    const bool placed = Placeable([&] {
+      const long double ahead = CheckedSub(n->Time, BGM1->Position());
+      at.Y = TruncToInt32(JudgeLineY - ahead * ScrollSpeed);
+    });
+    if (placed && PointInRect(at, SelectionRect)) selected.push_back(n);
   }
   if (GetKeyState(VK_SHIFT) < 0 && selected.size() == 2) {
     const std::int32_t mid = CheckedDiv(CheckedAdd(selected[0]->Time, selected[1]->Time), 2);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "framework/graphics/DIBMasks.h"
 #include "framework/graphics/DXConsts.h"
 #include "platform/gdi/Clipbrd.h"
 #include "platform/rtl/SysUtils.h"
@@ -478,11 +479,19 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
     InvalidDIB();
 
   TDIBPixelFormat pixelFormat;
+  DWORD masks[3] = {};
+  bool moveChannels = false;
   if (compression == BI_BITFIELDS) {
     stream->ReadBuffer(buf, 12);
-    pixelFormat =
-        MakeDIBPixelFormatMask(static_cast<int>(LE32(buf)), static_cast<int>(LE32(buf + 4)),
-                               static_cast<int>(LE32(buf + 8)));
+    for (int c = 0; c < 3; ++c) masks[c] = LE32(buf + 4 * c);
+    // The image keeps the channels' widths in its own order; where the file puts them
+    // elsewhere, its pixels are moved there once read. Masks that describe no layout at all
+    // would give colours nobody meant.
+    const bool direct = bitCount >= 16;
+    if (direct && !DIBMasksDescribeALayout(masks, bitCount)) InvalidDIB();
+    pixelFormat = MakeDIBPixelFormatMask(static_cast<int>(masks[0]), static_cast<int>(masks[1]),
+                                         static_cast<int>(masks[2]));
+    moveChannels = direct && !DIBMasksAre(masks, pixelFormat);
   } else {
     pixelFormat = bitCount == 16 ? MakeDIBPixelFormat(5, 5, 5) : MakeDIBPixelFormat(8, 8, 8);
   }
@@ -540,6 +549,7 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
   } else {
     for (std::int64_t i = 0; i < rows; ++i) stream->ReadBuffer(TopPBits + i * NextLine, WidthBytes);
   }
+  if (moveChannels) MoveDIBChannels(PBits, Width, Height, WidthBytes, BitCount, masks, PixelFormat);
 }
 
 HPALETTE TDIBSharedImage::GetPalette() {

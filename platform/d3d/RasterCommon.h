@@ -143,6 +143,29 @@ inline int Address(int i, int size, DWORD mode) {
   }
 }
 
+// The index of the texel under a coordinate already rounded down to whole texels, for a texture
+// of Size texels addressed by Mode (Address then takes it into the texture). Indices of a sane
+// size pass as they are; one beyond the range of int (a perspective divide by almost nothing, or
+// a huge thin triangle whose edge values lost their precision) is brought near the texture in
+// double first, keeping the texel it stands for: a clamped index to just beside the texture, a
+// repeated or mirrored one by whole periods of the pattern. Not a number takes texel 0.
+inline int TexelIndex(double whole, int size, DWORD mode) {
+  constexpr double kSane = 1 << 30;
+  if (whole > -kSane && whole < kSane) return static_cast<int>(whole);
+  if (std::isnan(whole)) return 0;
+  if (mode == D3DTADDRESS_CLAMP) return whole < 0 ? -1 : size;
+  if (std::isinf(whole)) return 0;
+  return static_cast<int>(std::fmod(whole, 2.0 * size));
+}
+
+// A colour channel interpolated across a triangle, rounded half up and held to 0 .. 255 while
+// still a double: the edge values of a huge, thin triangle can lose enough precision to carry
+// the weights far outside 0 .. 1.
+inline int RoundChannel(double value) {
+  const double r = value + 0.5;
+  return r > 0 ? static_cast<int>(std::min(r, 255.0)) : 0;
+}
+
 // One argument of a texture stage operation.
 inline Colour Argument(DWORD arg, const Colour& diffuse, const Colour& texel) {
   Colour c = (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE ? texel : diffuse;
@@ -247,7 +270,7 @@ inline bool SetUpTriangle(const Vertex& a, const Vertex& b, const Vertex& c, DWO
         !std::isfinite(v->V) || !std::isfinite(v->Rhw))
       return false;
   const double area = Edge(a, b, c.X, c.Y);
-  if (area == 0) return false;
+  if (area == 0 || !std::isfinite(area)) return false;
   // Positive area winds clockwise on the screen (y grows downward).
   if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return false;
   const Vertex* v0 = &a;
@@ -259,11 +282,14 @@ inline bool SetUpTriangle(const Vertex& a, const Vertex& b, const Vertex& c, DWO
 
   const double minX = std::min({v0->X, v1->X, v2->X}), maxX = std::max({v0->X, v1->X, v2->X});
   const double minY = std::min({v0->Y, v1->Y, v2->Y}), maxY = std::max({v0->Y, v1->Y, v2->Y});
-  t.X0 = static_cast<int>(std::max(0.0, std::ceil(minX)));
-  t.Y0 = static_cast<int>(std::max(0.0, std::ceil(minY)));
-  t.X1 = static_cast<int>(std::min<double>(targetW - 1, std::floor(maxX)));
-  t.Y1 = static_cast<int>(std::min<double>(targetH - 1, std::floor(maxY)));
-  if (t.X0 > t.X1 || t.Y0 > t.Y1) return false;
+  // Cut to the target while still in double: a vertex far off the target has no int of its own,
+  // and a box that lies wholly beside the target must end here, not in a walk over its rows.
+  const double x0 = std::max(0.0, std::ceil(minX)), y0 = std::max(0.0, std::ceil(minY));
+  const double x1 = std::min<double>(targetW - 1, std::floor(maxX));
+  const double y1 = std::min<double>(targetH - 1, std::floor(maxY));
+  if (!(x0 <= x1 && y0 <= y1)) return false;
+  t.X0 = static_cast<int>(x0), t.Y0 = static_cast<int>(y0);
+  t.X1 = static_cast<int>(x1), t.Y1 = static_cast<int>(y1);
 
   const Vertex* from[3] = {v1, v2, v0};
   const Vertex* to[3] = {v2, v0, v1};

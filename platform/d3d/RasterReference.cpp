@@ -49,8 +49,8 @@ class TextureReader {
 
   // Nearest texel to (u, v); false when keyed out.
   bool Point(double u, double v, Colour& out) const {
-    const int i = static_cast<int>(std::floor(u * Store.Width));
-    const int j = static_cast<int>(std::floor(v * Store.Height));
+    const int i = TexelIndex(std::floor(u * Store.Width), Store.Width, AddressU);
+    const int j = TexelIndex(std::floor(v * Store.Height), Store.Height, AddressV);
     return Texel(i, j, out);
   }
 
@@ -59,7 +59,8 @@ class TextureReader {
   bool Bilinear(double u, double v, Colour& out) const {
     const double x = u * Store.Width - 0.5, y = v * Store.Height - 0.5;
     const double fx0 = std::floor(x), fy0 = std::floor(y);
-    const int i0 = static_cast<int>(fx0), j0 = static_cast<int>(fy0);
+    const int i0 = TexelIndex(fx0, Store.Width, AddressU),
+              j0 = TexelIndex(fy0, Store.Height, AddressV);
     const double fx = x - fx0, fy = y - fy0;
     const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
     double a = 0, r = 0, g = 0, b = 0, total = 0;
@@ -129,10 +130,10 @@ class TriangleRasterizer {
                      l2 = w[2] * t.InverseArea;
         Colour diffuse = flatDiffuse;
         if (!flat) {
-          diffuse.A = static_cast<int>(l0 * d[0].A + l1 * d[1].A + l2 * d[2].A + 0.5);
-          diffuse.R = static_cast<int>(l0 * d[0].R + l1 * d[1].R + l2 * d[2].R + 0.5);
-          diffuse.G = static_cast<int>(l0 * d[0].G + l1 * d[1].G + l2 * d[2].G + 0.5);
-          diffuse.B = static_cast<int>(l0 * d[0].B + l1 * d[1].B + l2 * d[2].B + 0.5);
+          diffuse.A = RoundChannel(l0 * d[0].A + l1 * d[1].A + l2 * d[2].A);
+          diffuse.R = RoundChannel(l0 * d[0].R + l1 * d[1].R + l2 * d[2].R);
+          diffuse.G = RoundChannel(l0 * d[0].G + l1 * d[1].G + l2 * d[2].G);
+          diffuse.B = RoundChannel(l0 * d[0].B + l1 * d[1].B + l2 * d[2].B);
         }
         Colour texel;
         if (Texture) {

@@ -631,6 +631,7 @@ void TApplication::ResetForTest() {
   FIdleCount = 0;
   FLastDone = true;
   FMouseButtons = 0;
+  FErrorsShown.clear();
   OnIdle = nullptr;
   OnException = nullptr;
   OnActivate = nullptr;
@@ -804,6 +805,11 @@ bool TApplication::RunUntil(const std::function<bool()>& Condition, int MaxPasse
 
 void TApplication::DispatchEvent(const backend::Event& E) {
   using backend::EventType;
+  // The user doing something: an error that comes again after this is worth a box again.
+  if ((E.type == EventType::KeyDown && !E.repeat) || E.type == EventType::MouseDown ||
+      E.type == EventType::MouseWheel || E.type == EventType::WindowClose ||
+      E.type == EventType::Quit)
+    FErrorsShown.clear();
   if (E.type == EventType::Quit) {
     if (FMainForm != nullptr)
       FMainForm->Perform(WM_CLOSE, 0, 0);
@@ -990,7 +996,9 @@ void TApplication::ShowException(Exception* E) {
     title = slash == std::string::npos ? exe : exe.substr(slash + 1);
   }
   // The box is modal and raises no idle events, or a failure on every frame would pile up
-  // boxes without end.
+  // boxes without end; nor does the same failure come back in a box after every one is
+  // answered, which would leave the user no moment to close the window.
+  if (!FErrorsShown.insert(std::string(E->ClassName()) + ": " + E->Message).second) return;
   MessageBox(E->Message, title, MB_OK | MB_ICONSTOP);
 }
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,10 @@ class TApplication : public TComponent {
   // Reports the exception being handled (call it inside a catch block): OnException, or the
   // error box captioned with the title. EAbort is silent.
   void HandleException(TObject* Sender);
+  // The error box for E, unless a box was shown for the same error (class and message) since
+  // the user last did something: a failure that recurs on every frame is said once, not in a
+  // box that comes back for ever. A key or a mouse button going down, the wheel, or a request
+  // to close lets every error be shown again.
   void ShowException(Exception* E);
   int MessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
   void Minimize();
@@ -272,7 +277,8 @@ class TApplication : public TComponent {
   HWND FSizeMoveWindow = 0;
   std::uint64_t FIdleCount = 0;
   bool FLastDone = true;
-  std::uint32_t FMouseButtons = 0;  // bits as the backend's: 1 left, 2 right, 4 middle
+  std::uint32_t FMouseButtons = 0;     // bits as the backend's: 1 left, 2 right, 4 middle
+  std::set<std::string> FErrorsShown;  // class and message of each error box since input
 };
 
 // The application object of the program.
