@@ -508,9 +508,11 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingOnTexelEdgesFollowsThePerPixelFormula
                 static_cast<float>((i & 1) ? extent + 3.0 / texW : 3.0 / texW),
                 static_cast<float>((i & 2) ? extent * kH / kW + 1.0 / texW : 1.0 / texW)};
       const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+      const std::uint64_t taken = d3d::SpanDrawerCountsSoFar().Taken;
       ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(fast.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
                                v.data(), 4),
                 D3D_OK);
+      EXPECT_EQ(d3d::SpanDrawerCountsSoFar().Taken - taken, 1u);
       ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(slow.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
                                v.data(), 4, d3d::RasterPath::PerPixel),
                 D3D_OK);
@@ -534,6 +536,8 @@ int Mul(int a, int b) { return (a * b + 127) / 255; }
 TEST_F(D3DSpanRasterizerTest, BilinearFilteringIsWithinOneOfTheExactFilter) {
   std::mt19937 rng(777);
   int compared = 0;
+  // Every drawing here is one of the drawer's quads: the spans' filter is what is measured.
+  const d3d::SpanDrawerCounts spansBefore = d3d::SpanDrawerCountsSoFar();
   for (int round = 0; round < 400; ++round) {
     const bool targetAlpha = rng() % 2, textureAlpha = rng() % 2;
     const Format& tf = kTargets[targetAlpha ? 1 : 0];
@@ -665,6 +669,9 @@ TEST_F(D3DSpanRasterizerTest, BilinearFilteringIsWithinOneOfTheExactFilter) {
       }
   }
   EXPECT_GT(compared, 20000);
+  const d3d::SpanDrawerCounts spansAfter = d3d::SpanDrawerCountsSoFar();
+  EXPECT_EQ(spansAfter.Taken - spansBefore.Taken, 400u);
+  EXPECT_EQ(spansAfter.Declined, spansBefore.Declined);
 }
 
 }  // namespace
