@@ -491,6 +491,11 @@ bool Steady(const Triangle& t, int texW, int texH) {
 
 }  // namespace
 
+SpanDrawerCounts& SpanCounts() {
+  thread_local SpanDrawerCounts counts;
+  return counts;
+}
+
 bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
                const Vertex* Vertices, DWORD Count, ddraw::Surface* Texture) {
   // A texture that is the target itself changes under the drawing, texel by texel as the
@@ -570,6 +575,7 @@ bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVET
                        d.MinLinear, t))
       return;
     if (!Steady(t, texW, texH)) {
+      ++SpanCounts().TrianglesLeft;
       const Vertex one[3] = {a, b, c};
       DrawPerPixel(Target, States, D3DPT_TRIANGLELIST, one, 3, Texture);
       return;

@@ -24,4 +24,7 @@ namespace d3d::raster {
 bool DrawSpans(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
                const Vertex* Vertices, DWORD Count, ddraw::Surface* Texture);
 
+// This thread's counts, which DrawSpans and its caller keep.
+SpanDrawerCounts& SpanCounts();
+
 }  // namespace d3d::raster

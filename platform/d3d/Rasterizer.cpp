@@ -55,10 +55,17 @@ HRESULT Rasterize(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITI
   if (!(texture && texSets > 0 && texture->Width() > 0 && texture->Height() > 0 &&
         !texture->Format().IsDepth()))
     texture = nullptr;
-  if (Path == RasterPath::PerPixel ||
-      !raster::DrawSpans(Target, States, Type, vertices.data(), VertexCount, texture))
-    raster::DrawPerPixel(Target, States, Type, vertices.data(), VertexCount, texture);
+  if (Path == RasterPath::Fastest) {
+    if (raster::DrawSpans(Target, States, Type, vertices.data(), VertexCount, texture)) {
+      ++raster::SpanCounts().Taken;
+      return D3D_OK;
+    }
+    ++raster::SpanCounts().Declined;
+  }
+  raster::DrawPerPixel(Target, States, Type, vertices.data(), VertexCount, texture);
   return D3D_OK;
 }
+
+SpanDrawerCounts SpanDrawerCountsSoFar() { return raster::SpanCounts(); }
 
 }  // namespace d3d

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "platform/d3d/D3D.h"
 
@@ -36,5 +37,14 @@ enum class RasterPath { Fastest, PerPixel };
 HRESULT Rasterize(ddraw::Surface& Target, const RasterStates& States, D3DPRIMITIVETYPE Type,
                   DWORD VertexFormat, const void* Vertices, DWORD VertexCount,
                   RasterPath Path = RasterPath::Fastest);
+
+// What the span drawer has done on the calling thread since it started: the drawings it drew,
+// those it declined (drawn pixel by pixel instead), and the triangles of drawings it drew that
+// it still left to the per-pixel drawer. Tests read it to know which path a drawing took, since
+// both paths leave the same bytes.
+struct SpanDrawerCounts {
+  std::uint64_t Taken = 0, Declined = 0, TrianglesLeft = 0;
+};
+SpanDrawerCounts SpanDrawerCountsSoFar();
 
 }  // namespace d3d

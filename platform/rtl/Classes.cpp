@@ -508,6 +508,10 @@ void RegisterFormResource(const std::string& FormClassName, std::string Text) {
   FormResources()[FoldName(FormClassName)] = std::move(Text);
 }
 
+void UnregisterFormResource(const std::string& FormClassName) {
+  FormResources().erase(FoldName(FormClassName));
+}
+
 const std::string* FindFormResource(const std::string& FormClassName) {
   auto& resources = FormResources();
   auto it = resources.find(FoldName(FormClassName));

@@ -598,6 +598,8 @@ std::string WriteStoredForm(TComponent* Root);
 
 // Stored forms built into the program, by the class name of their form.
 void RegisterFormResource(const std::string& FormClassName, std::string Text);
+// Takes the text out again (tests that register one of their own).
+void UnregisterFormResource(const std::string& FormClassName);
 // The registered text, or nullptr.
 const std::string* FindFormResource(const std::string& FormClassName);
 // Reads the stored form registered under Root's class name; false (and nothing done) when

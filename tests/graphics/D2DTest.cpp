@@ -3,6 +3,10 @@
 // and what happens when a texture or a drawing fails.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
+#include <string>
+
 #include "framework/graphics/D2D.h"
 #include "framework/graphics/DXDraws.h"
 #include "framework/graphics/DXImageList.h"
@@ -10,6 +14,7 @@
 #include "graphics/SpriteTestSupport.h"
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
+#include "platform/d3d/Rasterizer.h"
 #include "platform/forms/Forms.h"
 
 namespace {
@@ -174,6 +179,58 @@ TEST_F(D2DTest, QuarterTurnAboutTheCentre) {
   EXPECT_EQ(Pixel(22, 19), Colour(0xFF4040));
   EXPECT_EQ(Pixel(20, 23), Colour(kBackground));
   delete source;
+}
+
+// Every quad the drawer draws, of surfaces and of pictures, in each blend, upright and turned,
+// with and without its filter, on both kinds of display, is one drawing the device's span
+// drawer takes whole: none goes pixel by pixel.
+TEST_F(D2DTest, EveryQuadGoesToTheSpanDrawer) {
+  for (int bits : {32, 16})
+    for (bool filter : {true, false}) {
+      SCOPED_TRACE(std::to_string(bits) + (filter ? " bits, filtered" : " bits, point"));
+      ddraw::SetDesktopFormat(bits);
+      MakeDisplay();
+      if (HasFatalFailure()) return;
+      TD2D& d2d = *dx->D2D;
+      ASSERT_TRUE(d2d.IsActive());
+      ASSERT_EQ(d2d.SurfaceBitCount, bits);
+      d2d.SetTextureFilter(filter);
+      TDirectDrawSurface* source =
+          MakeSurface(10, 6, [](int x, int y) { return x == y ? 0xFF00FF : 0x20A040; });
+      TPictureCollectionItem* picture =
+          AddPicture("Picture", 32, 16, 16, 16, [](int x, int) { return 0x104080 + x; });
+      const TRect box = Rect(3, 4, 23, 16);
+      const std::function<bool()> draws[] = {
+          [&] { return d2d.Draw(box, source, false); },
+          [&] { return d2d.Draw(box, source, true); },
+          [&] { return d2d.DrawAdd(box, source, true, 200); },
+          [&] { return d2d.DrawSub(box, source, false, 90); },
+          [&] { return d2d.DrawAlpha(box, source, true, 128); },
+          [&] { return d2d.DrawRotate(30, 20, 10, 6, source, 0.5, 0.5, true, 37); },
+          [&] { return d2d.DrawRotateAdd(30, 20, 10, 6, source, 0.5, 0.5, false, 64, 255); },
+          [&] { return d2d.DrawRotateSub(30, 20, 10, 6, source, 0.25, 0.5, true, 200, 40); },
+          [&] { return d2d.DrawRotateAlpha(30, 20, 12, 8, source, 0, 1, false, 128, 99); },
+          [&] { return d2d.StretchDraw(picture, box, 1); },
+          [&] { return d2d.DrawAdd(picture, box, 0, 128); },
+          [&] { return d2d.DrawSub(picture, box, 1, 255); },
+          [&] { return d2d.DrawAlpha(picture, box, 0, 60); },
+          [&] { return d2d.DrawRotate(picture, 30, 20, 16, 16, 1, 0.5, 0.5, 21); },
+          [&] { return d2d.DrawRotateAdd(picture, 30, 20, 16, 16, 0, 0.5, 0.5, 100, 128); },
+          [&] { return d2d.DrawRotateSub(picture, 30, 20, 16, 16, 1, 0.5, 0.5, 192, 30); },
+          [&] { return d2d.DrawRotateAlpha(picture, 30, 20, 16, 16, 0, 0.5, 0.5, 5, 200); },
+      };
+      for (std::size_t k = 0; k < std::size(draws); ++k) {
+        const d3d::SpanDrawerCounts before = d3d::SpanDrawerCountsSoFar();
+        EXPECT_TRUE(draws[k]()) << "drawing " << k;
+        const d3d::SpanDrawerCounts after = d3d::SpanDrawerCountsSoFar();
+        EXPECT_EQ(after.Taken - before.Taken, 1u) << "drawing " << k;
+        EXPECT_EQ(after.Declined, before.Declined) << "drawing " << k;
+        EXPECT_EQ(after.TrianglesLeft, before.TrianglesLeft) << "drawing " << k;
+      }
+      delete source;
+      Application->DestroyComponents();
+      List = nullptr;
+    }
 }
 
 TEST_F(D2DTest, PatternsOfPicturesAndTheirTextureCoordinates) {

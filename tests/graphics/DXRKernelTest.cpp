@@ -4,7 +4,9 @@
 // routine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,6 +24,31 @@ const bool PlanOnly = [] {
   if (off) DXRSetKernelsEnabled(false);
   return off;
 }();
+
+// The default machine is shared by every test of the program, and its temporaries outlive
+// every draw: what a test seeds there (and the kernel switches it turns) is put back after it,
+// so that no later test starts from what this one left.
+class DXRKernel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const TDXRMachine& m = *DXRDefaultMachine();
+    std::copy(std::begin(m.Temporaries), std::end(m.Temporaries), std::begin(SavedTemporaries));
+    SavedKernels = DXRKernelsEnabled();
+    SavedVectors = DXRKernelVectorsEnabled();
+  }
+  void TearDown() override {
+    TDXRMachine& m = *DXRDefaultMachine();
+    // The draws' surfaces are gone with the test.
+    m.Reset();
+    std::copy(std::begin(SavedTemporaries), std::end(SavedTemporaries), std::begin(m.Temporaries));
+    DXRSetKernelsEnabled(SavedKernels);
+    DXRSetKernelVectorsEnabled(SavedVectors);
+  }
+
+ private:
+  DXRChannelGroup SavedTemporaries[TDXRMachine::MaxTemporaries];
+  bool SavedKernels = true, SavedVectors = true;
+};
 
 struct Format {
   const char* Name;
@@ -191,7 +218,7 @@ Draw RandomDraw(std::mt19937& Rng, const TestPixels& Src, const TestPixels& Dest
   return d;
 }
 
-TEST(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
+TEST_F(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(20261209);
   std::uint64_t before[3];
@@ -254,7 +281,7 @@ TEST(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
 }
 
 // Machines the blit layer never sets up stay with the plan, and draw what it draws.
-TEST(DXRKernel, RoutinesWithoutAKernelRunThePlan) {
+TEST_F(DXRKernel, RoutinesWithoutAKernelRunThePlan) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   struct Variant {
     const char* Name;
@@ -309,7 +336,7 @@ TEST(DXRKernel, RoutinesWithoutAKernelRunThePlan) {
 
 // The same machine, driven directly: runs left and right of the picture, steps changed after
 // the compile (read at run time in the word arithmetic), and a compile that reuses the plan.
-TEST(DXRKernel, DirectRunsAgreeWithThePlan) {
+TEST_F(DXRKernel, DirectRunsAgreeWithThePlan) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(11);
   // Pairs for the one-pixel rows and for the vector rows.
@@ -363,11 +390,9 @@ TEST(DXRKernel, DirectRunsAgreeWithThePlan) {
       }
 }
 
-}  // namespace
-
 // An indexed source decodes through its palette as it is when a run draws, also when the
 // palette changes between the compile and the runs.
-TEST(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
+TEST_F(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(3);
   TestPixels src = MakePicture(kFormats[6], 12, 2, rng);
@@ -399,7 +424,7 @@ TEST(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
 
 // Copies of whole rows between pictures without gaps between rows, also cut at the top or the
 // bottom, and with the rows of the source taken from further down.
-TEST(DXRKernel, WholeRowCopiesMatchThePlan) {
+TEST_F(DXRKernel, WholeRowCopiesMatchThePlan) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(5);
   struct Copy {
@@ -425,3 +450,5 @@ TEST(DXRKernel, WholeRowCopiesMatchThePlan) {
     EXPECT_EQ(outs[0].Mem, outs[1].Mem);
   }
 }
+
+}  // namespace

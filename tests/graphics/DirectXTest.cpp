@@ -17,6 +17,17 @@ std::string MessageOf(const std::function<void()>& f) {
   }
   return "no exception";
 }
+
+// Takes the libraries a test made up out again when it ends, and empties the entry cache it
+// filled, so that every test meets the libraries and the cache as if it ran first.
+struct ForgetMadeUpLibraries {
+  ~ForgetMadeUpLibraries() {
+    FreeLibraryCache();
+    for (const char* name : {"CaseTest.dll", "Present.dll", "Later.dll", "Released.dll"})
+      UnregisterLibrary(name);
+  }
+};
+
 }  // namespace
 
 TEST(GetLibraryEntry, BindsOurStandInsByName) {
@@ -25,6 +36,7 @@ TEST(GetLibraryEntry, BindsOurStandInsByName) {
 }
 
 TEST(GetLibraryEntry, NamesDifferingInCaseLoadTheLibraryOnce) {
+  const ForgetMadeUpLibraries forget;
   RegisterLibraryEntry("CaseTest.DLL", "EntryA", &FakeEntryA);
   const int before = LibraryLoadCount("casetest.dll");
   auto a = BindLibraryEntry<int()>("CaseTest.DLL", "EntryA");
@@ -35,6 +47,7 @@ TEST(GetLibraryEntry, NamesDifferingInCaseLoadTheLibraryOnce) {
 }
 
 TEST(GetLibraryEntry, FailuresNameTheLibraryAndMissingLibrariesAreRetried) {
+  const ForgetMadeUpLibraries forget;
   RegisterLibraryEntry("Present.dll", "EntryA", &FakeEntryA);
   // A missing entry point names the library, not the entry point; the library stays cached.
   EXPECT_EQ(MessageOf([] { GetLibraryEntry("Present.dll", "NoSuchEntry"); }),
@@ -62,6 +75,7 @@ TEST(GetLibraryEntry, FailuresNameTheLibraryAndMissingLibrariesAreRetried) {
 }
 
 TEST(GetLibraryEntry, FreeingTheCacheReleasesEveryModule) {
+  const ForgetMadeUpLibraries forget;
   RegisterLibraryEntry("Released.dll", "EntryA", &FakeEntryA);
   GetLibraryEntry("Released.dll", "EntryA");
   EXPECT_EQ(LibraryRefCount("Released.dll"), 1);

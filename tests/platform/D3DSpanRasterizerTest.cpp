@@ -1,13 +1,18 @@
 // The span drawer against the per-pixel drawer it stands in for, over many random drawings:
 // with point sampling both must leave the very same bytes, whatever the shapes, formats, keys,
 // addressing, stage operations and blends; with bilinear filtering every pixel must lie within
-// 1 per channel of an exact filter worked out here.
+// 1 per channel of an exact filter worked out here. Since both leave the same bytes, the counts
+// of what the span drawer took and declined show that it drew every drawing it has routines for
+// (the drawer's quads above all) and left only the others to the per-pixel drawer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/backend/HeadlessBackend.h"
@@ -229,6 +234,25 @@ void RandomStates(std::mt19937& rng, States& s) {
   s.Stage[D3DTSS_ADDRESSV] = address[rng() % 4];
 }
 
+// The drawer's blend a drawing does: copy, add, subtract or alpha (4 for any other).
+int Blending(const States& s) {
+  if (!s.Render[D3DRENDERSTATE_ALPHABLENDENABLE]) return 0;
+  const DWORD src = s.Render[D3DRENDERSTATE_SRCBLEND], dst = s.Render[D3DRENDERSTATE_DESTBLEND];
+  if (src == D3DBLEND_ONE) return dst == D3DBLEND_ZERO ? 0 : dst == D3DBLEND_ONE ? 1 : 4;
+  if (src == D3DBLEND_ZERO && dst == D3DBLEND_INVSRCCOLOR) return 2;
+  return src == D3DBLEND_SRCALPHA && dst == D3DBLEND_INVSRCALPHA ? 3 : 4;
+}
+
+// Whether the span drawer is meant to draw a drawing of the random tests (textured, with
+// coordinates near the texture): every target format, blend and stage it has routines for, with
+// one colour and one depth at every vertex. The rest is the per-pixel drawer's.
+bool SpansExpected(const Format& target, const States& s, const std::vector<Vtx>& v) {
+  if (target.Bits == 24 || Blending(s) == 4) return false;
+  if ((s.Stage[D3DTSS_COLORARG1] | s.Stage[D3DTSS_COLORARG2]) & D3DTA_ALPHAREPLICATE) return false;
+  return std::all_of(v.begin(), v.end(),
+                     [&](const Vtx& p) { return p.Diffuse == v[0].Diffuse && p.Rhw == v[0].Rhw; });
+}
+
 // A texture of 16 x 16 random texels, keyed on a range of values that its texels often fall in.
 Surf7 RandomTexture(D3DSpanRasterizerTest& test, const Format& f, std::mt19937& rng,
                     IDirectDraw7* dd) {
@@ -265,7 +289,7 @@ Surf7 RandomTexture(D3DSpanRasterizerTest& test, const Format& f, std::mt19937& 
 
 TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
   std::mt19937 rng(1234);
-  int drawings = 0;
+  std::set<std::tuple<std::ptrdiff_t, int, bool>> quadsBySpans;
   for (int round = 0; round < 2000; ++round) {
     const Format& tf = kTargets[rng() % 5];
     const Format& xf = kTextures[rng() % 6];
@@ -290,7 +314,17 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
     ddraw::Surface& a = *ddraw::Surface::From(fast.Get());
     ddraw::Surface& b = *ddraw::Surface::From(slow.Get());
     const DWORD n = static_cast<DWORD>(v.size());
+    const d3d::SpanDrawerCounts before = d3d::SpanDrawerCountsSoFar();
     ASSERT_EQ(d3d::Rasterize(a, rs, type, kFvf, v.data(), n), D3D_OK);
+    const d3d::SpanDrawerCounts after = d3d::SpanDrawerCountsSoFar();
+    const bool spans = SpansExpected(tf, s, v);
+    ASSERT_EQ(after.Taken - before.Taken, spans ? 1u : 0u) << "round " << round;
+    ASSERT_EQ(after.Declined - before.Declined, spans ? 0u : 1u) << "round " << round;
+    // The drawer's quads are never so thin that a triangle of theirs goes pixel by pixel.
+    if (shape < 3) {
+      ASSERT_EQ(after.TrianglesLeft, before.TrianglesLeft) << "round " << round;
+      if (spans) quadsBySpans.insert({&tf - kTargets, Blending(s), shape == 2});
+    }
     ASSERT_EQ(d3d::Rasterize(b, rs, type, kFvf, v.data(), n, d3d::RasterPath::PerPixel), D3D_OK);
     const std::vector<std::uint8_t>& got = StoreOf(fast).Bytes;
     const std::vector<std::uint8_t>& want = StoreOf(slow).Bytes;
@@ -304,9 +338,142 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
                << s.Render[D3DRENDERSTATE_COLORKEYENABLE] << ": byte " << i % pitch << " of row "
                << i / pitch << " is " << int{got[i]} << ", pixel by pixel " << int{want[i]};
       }
-    ++drawings;
   }
-  EXPECT_EQ(drawings, 2000);
+  // Every target format the spans draw, in every blend, saw upright and rotated quads.
+  for (int target = 0; target < 4; ++target)
+    for (int blend = 0; blend < 4; ++blend)
+      for (bool rotated : {false, true})
+        EXPECT_TRUE(quadsBySpans.count({target, blend, rotated}))
+            << kTargets[target].Name << ", blend " << blend << (rotated ? ", rotated" : "");
+}
+
+// The drawer's quads as it draws them: every target format of a 3-D display, every texture
+// format, both filters, its four blends with their vertex colours, keyed or not, upright and
+// turned. The span drawer must take every one of them whole; the point-sampled ones must
+// leave the per-pixel drawer's bytes.
+TEST_F(D3DSpanRasterizerTest, EveryQuadOfTheDrawerGoesBySpans) {
+  std::mt19937 rng(4321);
+  for (int target = 0; target < 4; ++target)
+    for (const Format& xf : kTextures)
+      for (bool linear : {false, true})
+        for (int blend = 0; blend < 4; ++blend)
+          for (bool keyed : {false, true})
+            for (bool rotated : {false, true}) {
+              const Format& tf = kTargets[target];
+              SCOPED_TRACE(std::string(tf.Name) + " from " + xf.Name + (linear ? " linear" : "") +
+                           ", blend " + std::to_string(blend) + (keyed ? " keyed" : "") +
+                           (rotated ? " rotated" : ""));
+              Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+              Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+              FillRandom(fast, rng);
+              StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+              Surf7 texture = RandomTexture(*this, xf, rng, DD7.Get());
+              States s;
+              s.Render[D3DRENDERSTATE_COLORKEYENABLE] = keyed;
+              s.Stage[D3DTSS_MAGFILTER] = linear ? D3DTFG_LINEAR : D3DTFG_POINT;
+              s.Stage[D3DTSS_MINFILTER] = linear ? D3DTFN_LINEAR : D3DTFN_POINT;
+              const int alpha = static_cast<int>(rng() % 256);
+              DWORD diffuse = 0xFFFFFFFF;
+              if (blend > 0) {
+                static const DWORD factors[][2] = {{D3DBLEND_ONE, D3DBLEND_ONE},
+                                                   {D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR},
+                                                   {D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA}};
+                s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+                s.Render[D3DRENDERSTATE_SRCBLEND] = factors[blend - 1][0];
+                s.Render[D3DRENDERSTATE_DESTBLEND] = factors[blend - 1][1];
+                diffuse = 0xFF000000u | static_cast<DWORD>(alpha * 0x010101);
+              }
+              if (blend == 3) {
+                s.Stage[D3DTSS_ALPHAOP] = D3DTOP_MODULATE;
+                diffuse = 0x00FFFFFF | static_cast<DWORD>(alpha) << 24;
+              }
+              const std::vector<Vtx> v = DrawerQuad(rng, rotated, diffuse);
+              const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+              const d3d::SpanDrawerCounts before = d3d::SpanDrawerCountsSoFar();
+              ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(fast.Get()), rs, D3DPT_TRIANGLESTRIP,
+                                       kFvf, v.data(), 4),
+                        D3D_OK);
+              const d3d::SpanDrawerCounts after = d3d::SpanDrawerCountsSoFar();
+              EXPECT_EQ(after.Taken - before.Taken, 1u);
+              EXPECT_EQ(after.Declined, before.Declined);
+              EXPECT_EQ(after.TrianglesLeft, before.TrianglesLeft);
+              if (linear) continue;
+              ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(slow.Get()), rs, D3DPT_TRIANGLESTRIP,
+                                       kFvf, v.data(), 4, d3d::RasterPath::PerPixel),
+                        D3D_OK);
+              EXPECT_TRUE(StoreOf(fast).Bytes == StoreOf(slow).Bytes);
+            }
+}
+
+// Drawings the span drawer has no routine for are declined whole and drawn pixel by pixel, as
+// is a triangle too thin for its stepping within a drawing it takes.
+TEST_F(D3DSpanRasterizerTest, OnlyWhatSpansCannotDrawGoesPixelByPixel) {
+  std::mt19937 rng(5);
+  Surf7 texture = RandomTexture(*this, kTextures[0], rng, DD7.Get());
+  struct Case {
+    const char* Name;
+    int Target = 0;
+    void (*Change)(States&, std::vector<Vtx>&) = nullptr;
+    bool TextureIsTarget = false;
+    bool NoTexture = false;
+    bool Sliver = false;
+  };
+  const Case cases[] = {
+      {"24-bit target", 4},
+      {"blend by the target's colour", 0,
+       [](States& s, std::vector<Vtx>&) {
+         s.Render[D3DRENDERSTATE_ALPHABLENDENABLE] = 1;
+         s.Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_DESTCOLOR;
+         s.Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
+       }},
+      {"alpha into the colour", 2,
+       [](States& s, std::vector<Vtx>&) {
+         s.Stage[D3DTSS_COLORARG1] = D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE;
+       }},
+      {"vertex colours that differ", 1,
+       [](States&, std::vector<Vtx>& v) { v[3].Diffuse = 0xFF102030; }},
+      {"perspective", 3, [](States&, std::vector<Vtx>& v) { v[0].Rhw = 0.5f; }},
+      {"coordinates far off the texture", 0,
+       [](States&, std::vector<Vtx>& v) { v[1].U = v[3].U = 1e6f; }},
+      {"the texture is the target", 0, nullptr, true},
+      {"no texture", 0, nullptr, false, true},
+      {"a sliver", 0, nullptr, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const Format& tf = kTargets[c.Target];
+    Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    FillRandom(fast, rng);
+    StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+    States s;
+    std::vector<Vtx> v = DrawerQuad(rng, false, 0xFFFFFFFF);
+    if (c.Sliver) {
+      // Along a line across the target, a 2^-18 of a pixel off it: far too thin for the steps.
+      v = {{0, 0, 0, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0, 0},
+           {40, 30, 0, 1, 0xFFFFFFFF, 0xFFFFFFFF, 2, 2},
+           {20 + std::ldexp(1.0f, -18), 15 - std::ldexp(1.0f, -18), 0, 1, 0xFFFFFFFF, 0xFFFFFFFF, 1,
+            0}};
+    }
+    if (c.Change) c.Change(s, v);
+    auto draw = [&](const Surf7& target, d3d::RasterPath path) {
+      ddraw::Surface* tex = c.NoTexture         ? nullptr
+                            : c.TextureIsTarget ? ddraw::Surface::From(target.Get())
+                                                : ddraw::Surface::From(texture.Get());
+      const d3d::RasterStates rs{&s.Render, &s.Stage, tex};
+      return d3d::Rasterize(*ddraw::Surface::From(target.Get()), rs,
+                            c.Sliver ? D3DPT_TRIANGLELIST : D3DPT_TRIANGLESTRIP, kFvf, v.data(),
+                            static_cast<DWORD>(v.size()), path);
+    };
+    const d3d::SpanDrawerCounts before = d3d::SpanDrawerCountsSoFar();
+    ASSERT_EQ(draw(fast, d3d::RasterPath::Fastest), D3D_OK);
+    const d3d::SpanDrawerCounts after = d3d::SpanDrawerCountsSoFar();
+    EXPECT_EQ(after.Taken - before.Taken, c.Sliver ? 1u : 0u);
+    EXPECT_EQ(after.Declined - before.Declined, c.Sliver ? 0u : 1u);
+    EXPECT_EQ(after.TrianglesLeft - before.TrianglesLeft, c.Sliver ? 1u : 0u);
+    ASSERT_EQ(draw(slow, d3d::RasterPath::PerPixel), D3D_OK);
+    EXPECT_TRUE(StoreOf(fast).Bytes == StoreOf(slow).Bytes);
+  }
 }
 
 // Drawings whose texels fall exactly on texel edges: halving and doubling quads of the drawer
@@ -341,9 +508,11 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingOnTexelEdgesFollowsThePerPixelFormula
                 static_cast<float>((i & 1) ? extent + 3.0 / texW : 3.0 / texW),
                 static_cast<float>((i & 2) ? extent * kH / kW + 1.0 / texW : 1.0 / texW)};
       const d3d::RasterStates rs{&s.Render, &s.Stage, ddraw::Surface::From(texture.Get())};
+      const std::uint64_t taken = d3d::SpanDrawerCountsSoFar().Taken;
       ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(fast.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
                                v.data(), 4),
                 D3D_OK);
+      EXPECT_EQ(d3d::SpanDrawerCountsSoFar().Taken - taken, 1u);
       ASSERT_EQ(d3d::Rasterize(*ddraw::Surface::From(slow.Get()), rs, D3DPT_TRIANGLESTRIP, kFvf,
                                v.data(), 4, d3d::RasterPath::PerPixel),
                 D3D_OK);
@@ -367,6 +536,8 @@ int Mul(int a, int b) { return (a * b + 127) / 255; }
 TEST_F(D3DSpanRasterizerTest, BilinearFilteringIsWithinOneOfTheExactFilter) {
   std::mt19937 rng(777);
   int compared = 0;
+  // Every drawing here is one of the drawer's quads: the spans' filter is what is measured.
+  const d3d::SpanDrawerCounts spansBefore = d3d::SpanDrawerCountsSoFar();
   for (int round = 0; round < 400; ++round) {
     const bool targetAlpha = rng() % 2, textureAlpha = rng() % 2;
     const Format& tf = kTargets[targetAlpha ? 1 : 0];
@@ -498,6 +669,9 @@ TEST_F(D3DSpanRasterizerTest, BilinearFilteringIsWithinOneOfTheExactFilter) {
       }
   }
   EXPECT_GT(compared, 20000);
+  const d3d::SpanDrawerCounts spansAfter = d3d::SpanDrawerCountsSoFar();
+  EXPECT_EQ(spansAfter.Taken - spansBefore.Taken, 400u);
+  EXPECT_EQ(spansAfter.Declined, spansBefore.Declined);
 }
 
 }  // namespace

@@ -73,7 +73,11 @@ class StoredFormTest : public ::testing::Test {
     RegisterTestClasses();
     Log().clear();
   }
-  void TearDown() override { Log().clear(); }
+  void TearDown() override {
+    Log().clear();
+    // Registered by a test; the next test of this class must find none.
+    UnregisterFormResource("TTestForm");
+  }
 };
 
 std::unique_ptr<TTestForm> ReadSample(const std::string& Text = kSample) {

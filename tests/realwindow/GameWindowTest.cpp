@@ -28,12 +28,16 @@ class GameWindow : public RealWindowTest {
 
   // Taps Key until the screen shows what Seen looks for. The first keys after the window got
   // the keyboard may come before the program hears that it did, so the tap is repeated, but
-  // only while nothing has changed on the screen.
+  // only while nothing has changed on the screen: once it has, the key was heard, and another
+  // tap could take the program a step past the screen wanted.
   bool TapUntil(const std::string& Key, const std::function<bool(const Picture&)>& Seen,
                 const std::string& Step) {
+    const Picture before = X().CaptureWindow(Window_);
+    const auto heard = [&](const Picture& p) { return Seen(p) || p.Pixels != before.Pixels; };
     for (int attempt = 0; attempt < 4; ++attempt) {
       X().Tap(Key);
-      if (WaitForPicture(Window_, Seen, Step, Millis(1500))) return true;
+      if (WaitForPicture(Window_, heard, Step, Millis(1500)))
+        return WaitForPicture(Window_, Seen, Step);
     }
     return false;
   }
