@@ -25,6 +25,86 @@ inline int Sub32(int A, int B) {
 // Cut toward zero; kept to 32 bits like an integer variable receiving it.
 inline int TruncInt(long double V) { return Wrap(Trunc(V)); }
 
+// What a compile reads of a surface: everything but the palette's colours, which the routine
+// reads when it runs.
+struct SurfaceLayout {
+  const DXRSurface* Surface = nullptr;
+  BYTE ColorType = 0;
+  int Width = 0, Height = 0;
+  DWORD WidthShift = 0, HeightShift = 0, WrapWidth = 0, WrapHeight = 0, WidthMask = 0,
+        HeightMask = 0, BitCount = 0;
+  const BYTE* Bits = nullptr;
+  LONG Pitch = 0;
+  DWORD PitchShift = 0;
+  DWORD Channels[4][4] = {};
+
+  SurfaceLayout() = default;
+  explicit SurfaceLayout(const DXRSurface& S)
+      : Surface(&S),
+        ColorType(S.ColorType),
+        Width(S.Width),
+        Height(S.Height),
+        WidthShift(S.WidthShift),
+        HeightShift(S.HeightShift),
+        WrapWidth(S.WrapWidth),
+        WrapHeight(S.WrapHeight),
+        WidthMask(S.WidthMask),
+        HeightMask(S.HeightMask),
+        BitCount(S.BitCount),
+        Bits(S.Bits),
+        Pitch(S.Pitch),
+        PitchShift(S.PitchShift) {
+    for (int k = 0; k < 4; ++k) {
+      const DXRChannel& c = S.Channels[k];
+      Channels[k][0] = c.Mask;
+      Channels[k][1] = c.BitCount;
+      Channels[k][2] = c.RightShift;
+      Channels[k][3] = c.LeftShift;
+    }
+  }
+  friend bool operator==(const SurfaceLayout&, const SurfaceLayout&) = default;
+};
+
+// Everything the blend machine's set-up and compile read: the same inputs compile the same
+// routine, so a blit like the one before runs the routine that one compiled.
+struct BlendSetUp {
+  SurfaceLayout Dest, Src;
+  DXRBlendOp Op = 0;
+  int Alpha = 0, StepU = 0, StepV = 0;
+  bool Transparent = false;
+  DWORD ColorKey = 0;
+  bool Words = false, Kernels = false, Vectors = false;
+  friend bool operator==(const BlendSetUp&, const BlendSetUp&) = default;
+};
+
+// The last set-up compiled on the default machine, and the machine's set-up count after it.
+struct LastBlendSetUp {
+  bool Valid = false;
+  std::uint64_t SetUps = 0;
+  BlendSetUp SetUp;
+};
+LastBlendSetUp LastSetUp;
+bool ReuseOn = true;
+std::uint64_t Reuses = 0;
+
+// Brings the machine to what Reset and the compile of the same set-up would leave, without
+// compiling: the routine is the same; what the last blit's runs changed is set back. True when
+// that is so; false when the routine must be compiled.
+bool ReuseBlendSetUp(TDXRMachine& M, const BlendSetUp& SetUp) {
+  if (!ReuseOn || !LastSetUp.Valid || LastSetUp.SetUps != M.SetUps || !(LastSetUp.SetUp == SetUp))
+    return false;
+  M.X = 0;
+  M.Y = 0;
+  M.TextureStages[0].U = 0;
+  M.TextureStages[0].V = 0;
+  M.Plan.Kernel.Batch = false;
+  M.Plan.Kernel.Pending = false;
+  DXRApplyPresets(M.Plan);
+  if (!DXRKernelStillChosen(M)) return false;
+  ++Reuses;
+  return true;
+}
+
 bool SrcRectInside(const DXRSurface& Src, const TRect& R) {
   return R.Left >= 0 && R.Top >= 0 && R.Right <= Src.Width && R.Bottom <= Src.Height &&
          R.Left < R.Right && R.Top < R.Bottom;
@@ -40,11 +120,28 @@ TDXRMachine* DXRDefaultMachine() {
 void DXRFreeDefaultMachine() {
   delete DefaultMachine;
   DefaultMachine = nullptr;
+  LastSetUp.Valid = false;
 }
+
+void DXRSetBlendReuseEnabled(bool On) { ReuseOn = On; }
+std::uint64_t DXRBlendReuseCount() { return Reuses; }
 
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey) {
   TDXRMachine& m = *DXRDefaultMachine();
+  const BlendSetUp setUp{SurfaceLayout(Dest),
+                         SurfaceLayout(Src),
+                         BlendOp,
+                         Alpha,
+                         StepU,
+                         StepV,
+                         Transparent,
+                         ColorKey,
+                         DXRUseMMX(),
+                         DXRKernelsEnabled(),
+                         DXRKernelVectorsEnabled()};
+  if (ReuseBlendSetUp(m, setUp)) return;
+  LastSetUp.Valid = false;
   m.Reset();
   m.Dest = &Dest;
   DXRTextureStage& t = m.TextureStages[0];
@@ -60,6 +157,9 @@ void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp,
   DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
   DXRNode* s = m.AddTextureNode(0);
   m.Compile(m.AddBlendNode(BlendOp, s, d));
+  // Only routines with a kernel are kept: whether one is chosen may depend on the temporaries,
+  // which the runs change.
+  if (m.Plan.Kernel.Chosen) LastSetUp = {true, m.SetUps, setUp};
 }
 
 bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {

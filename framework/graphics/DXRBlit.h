@@ -3,6 +3,8 @@
 // scaled and the rotated blits that drive it row by row.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/graphics/DXRMachine.h"
 #include "platform/win/WinTypes.h"
 
@@ -15,6 +17,12 @@ void DXRFreeDefaultMachine();
 // without alpha blends by Alpha, one with alpha by its own).
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey);
+
+// A set-up equal to the one compiled last, with nothing set up on the machine in between,
+// runs the routine compiled then instead of compiling it again (only routines with a kernel are
+// kept). The switch is for tests; the count is of set-ups that reused a routine.
+void DXRSetBlendReuseEnabled(bool On);
+std::uint64_t DXRBlendReuseCount();
 
 // Clips Rect to the destination's size; SkipX and SkipY are the columns and rows cut off at
 // the left and the top. False when nothing is left.

@@ -123,6 +123,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
 
   DXRKernelOp op = DXRKernelOp::Count;
   const DXRStep* read = nullptr;
+  const DXRChannelGroup* fractions[2] = {nullptr, nullptr};
   if (P.Kind == DXRRoutineKind::Raw && P.Steps.size() == 1 && Root->Kind == DXR_NODE_TEXTURE) {
     op = DXRKernelOp::Raw;
     read = &P.Steps[0];
@@ -141,10 +142,13 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
       return;
     // The word arithmetic keeps fractions the kernels do not: only where every fraction
     // it reads is zero (so both arithmetics give the same bytes) does a kernel stand in.
-    if (DXRUseMMX() && DXRBlendOpHasWordForm(blend.Op) &&
-        (!LowBytesZero(*blend.Left, Root->ChannelMask) ||
-         !LowBytesZero(*blend.Right, Root->ChannelMask)))
-      return;
+    if (DXRUseMMX() && DXRBlendOpHasWordForm(blend.Op)) {
+      fractions[0] = blend.Left;
+      fractions[1] = blend.Right;
+      if (!LowBytesZero(*blend.Left, Root->ChannelMask) ||
+          !LowBytesZero(*blend.Right, Root->ChannelMask))
+        return;
+    }
   } else {
     return;
   }
@@ -192,6 +196,9 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
       K.Defaults |= DWORD{static_cast<BYTE>(t.Defaults.W[k] >> 8)} << kLaneShift[k];
   K.SrcPalette = sf == DXRKernelFormat::Indexed8 ? src.Palette : nullptr;
   K.ColumnsCount = -1;
+  K.Fractions[0] = fractions[0];
+  K.Fractions[1] = fractions[1];
+  K.FractionMask = Root->ChannelMask;
   K.Chosen = true;
 }
 
@@ -206,6 +213,15 @@ void DXRKernel::Clear() {
   Pending = false;
   Replay = false;
   ColumnsCount = -1;
+  Fractions[0] = Fractions[1] = nullptr;
+}
+
+bool DXRKernelStillChosen(const TDXRMachine& M) {
+  const DXRKernel& K = M.Plan.Kernel;
+  if (!M.Compiled || !K.Chosen) return false;
+  for (const DXRChannelGroup* g : K.Fractions)
+    if (g && !LowBytesZero(*g, K.FractionMask)) return false;
+  return true;
 }
 
 void DXRChooseKernel(TDXRMachine& M, DXRNode* Root) {

@@ -14,6 +14,7 @@
 #include "platform/win/WinTypes.h"
 
 class TDXRMachine;
+struct DXRChannelGroup;
 struct DXRNode;
 struct DXRTextureStage;
 struct DXRKernel;
@@ -93,6 +94,10 @@ struct DXRKernel {
   bool FromStage = true;  // the steps are read from the stage at every run
   int StepU = 0, StepV = 0;
   bool Replay = false;  // the plan's steps leave values in temporaries that a run must leave too
+  // The temporaries whose fractions (low bytes, of the channels of FractionMask) had to be zero
+  // for the kernel to be chosen; none where the choice did not depend on them.
+  const DXRChannelGroup* Fractions[2] = {nullptr, nullptr};
+  BYTE FractionMask = 0;
 
   // Between DXRBeginKernelRuns and DXREndKernelRuns, the last pixel drawn so far: its source
   // coordinates and the destination value it blended with, replayed through the plan once.
@@ -112,6 +117,9 @@ struct DXRKernel {
 
 // Chooses a kernel for the machine's plan freshly emitted from the tree under Root, or none.
 void DXRChooseKernel(TDXRMachine& M, DXRNode* Root);
+// Whether a compile of the same tree now would choose the kernel the machine's plan has: the
+// temporaries the choice depended on still have zero fractions.
+bool DXRKernelStillChosen(const TDXRMachine& M);
 // Draws Count pixels from (X, Y) with the chosen kernel; false when the plan must run instead.
 bool DXRRunKernel(TDXRMachine& M, int Count);
 // Draws Rows runs of Count pixels, from (X, Y) downwards, the stage starting every run at
