@@ -1,0 +1,269 @@
+// A blit set up like the one before it runs the routine compiled then. Random sequences of blits
+// and rotated blits on the default machine, each draw like the last or changed in one thing
+// (place, alpha, operation, key, arithmetic, vector rows, source picture or its memory, dirty
+// temporaries, a machine reset by someone else), are drawn once with reuse and once without: the
+// bytes and the machine state after every draw must be the same, and reuse must have happened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DXRenderTestSupport.h"
+
+using dxrtest::TestPixels;
+
+namespace {
+
+struct Format {
+  const char* Name;
+  int Bits;
+  DWORD R, G, B, A;
+  bool Indexed;
+};
+const Format kFormats[] = {
+    {"XRGB8888", 32, 0xFF0000, 0xFF00, 0xFF, 0, false},
+    {"ARGB8888", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, false},
+    {"RGB565", 16, 0xF800, 0x07E0, 0x001F, 0, false},
+    {"RGB888", 24, 0xFF0000, 0xFF00, 0xFF, 0, false},
+    {"Indexed8", 8, 0, 0, 0, 0, true},
+};
+
+int Pick(std::mt19937& Rng, int Lo, int Hi) {
+  return std::uniform_int_distribution<int>(Lo, Hi)(Rng);
+}
+
+TestPixels MakePicture(const Format& F, int W, int H, std::mt19937& Rng) {
+  TestPixels p = F.Indexed ? TestPixels::Indexed(W, H, F.Bits)
+                           : TestPixels::RGB(W, H, F.Bits, F.R, F.G, F.B, F.A);
+  for (BYTE& b : p.Mem) b = static_cast<BYTE>(Rng());
+  for (auto& e : p.S.Palette)
+    for (BYTE& b : e) b = static_cast<BYTE>(Rng());
+  return p;
+}
+
+// What one draw of a sequence does before drawing, and the draw.
+enum class Change {
+  None,
+  Move,         // another place, same size: the same routine
+  Alpha,        // another alpha
+  Op,           // another operation
+  Key,          // colour key on or off, or another key
+  Words,        // the other arithmetic
+  Vectors,      // vector rows on or off
+  Dirty,        // temporaries written directly, without a reset
+  Reset,        // the machine set up by someone else in between
+  OtherSource,  // the other source picture
+  Palette,      // the source's pixels and palette changed in place
+  Relocked,     // the source record points at other memory of the same picture
+  Rotate,       // rotated or not
+  Count
+};
+
+struct Step {
+  Change What = Change::None;
+  int Dx = 0, Dy = 0, Alpha = 0, Angle = 0;
+  DXRBlendOp Op = 0;
+  DWORD Key = 0;
+  DXRChannelGroup Dirt[4];
+  unsigned Seed = 0;
+};
+
+struct Scene {
+  TestPixels Src, Other, Alt, Dest;
+};
+
+// The drawing parameters a sequence carries from one draw to the next.
+struct Params {
+  TRect DestRect, SrcRect;
+  DXRBlendOp Op = 10;
+  int Alpha = 128, Angle = 32;
+  bool Transparent = false, Words = true, Vectors = true, Rotate = false, UseOther = false;
+  DWORD Key = 0;
+};
+
+struct After {
+  std::vector<BYTE> Dest;
+  DXRChannelGroup Temporaries[4];
+  int U = 0, V = 0, X = 0, Y = 0;
+  bool Compiled = false, Chosen = false, SIMD = false;
+  int NodeCount = 0;
+  std::size_t StepCount = 0;
+};
+
+std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Steps, bool Reuse,
+                               std::uint64_t& Reused) {
+  TDXRMachine& m = *DXRDefaultMachine();
+  m.Reset();
+  for (auto& t : m.Temporaries) t = DXRChannelGroup{};
+  DXRSetBlendReuseEnabled(Reuse);
+  const std::uint64_t before = DXRBlendReuseCount();
+  std::vector<After> out;
+  for (const Step& s : Steps) {
+    switch (s.What) {
+      case Change::Move:
+        P.DestRect = TRect{P.DestRect.Left + s.Dx, P.DestRect.Top + s.Dy, P.DestRect.Right + s.Dx,
+                           P.DestRect.Bottom + s.Dy};
+        break;
+      case Change::Alpha:
+        P.Alpha = s.Alpha;
+        break;
+      case Change::Op:
+        P.Op = s.Op;
+        break;
+      case Change::Key:
+        P.Transparent = !P.Transparent;
+        P.Key = s.Key;
+        break;
+      case Change::Words:
+        P.Words = !P.Words;
+        break;
+      case Change::Vectors:
+        P.Vectors = !P.Vectors;
+        break;
+      case Change::Dirty:
+        for (int i = 0; i < 4; ++i) m.Temporaries[i] = s.Dirt[i];
+        break;
+      case Change::Reset:
+        m.Reset();
+        break;
+      case Change::OtherSource:
+        P.UseOther = !P.UseOther;
+        break;
+      case Change::Palette: {
+        std::mt19937 r(s.Seed);
+        for (BYTE& b : S.Src.Mem) b = static_cast<BYTE>(r());
+        for (auto& e : S.Src.S.Palette)
+          for (BYTE& b : e) b = static_cast<BYTE>(r());
+        break;
+      }
+      case Change::Relocked:
+        std::swap(S.Src.S.Bits, S.Alt.S.Bits);
+        break;
+      case Change::Rotate:
+        P.Rotate = !P.Rotate;
+        P.Angle = s.Angle;
+        break;
+      default:
+        break;
+    }
+    dxrtest::UseWords words(P.Words);
+    DXRSetKernelVectorsEnabled(P.Vectors);
+    DXRSurface& src = P.UseOther ? S.Other.S : S.Src.S;
+    if (P.Rotate)
+      DXRBlendRotateBlit(S.Dest.S, src, P.DestRect.Left, P.DestRect.Top,
+                         P.DestRect.Right - P.DestRect.Left, P.DestRect.Bottom - P.DestRect.Top,
+                         P.SrcRect, 0.5, 0.5, P.Angle, P.Op, P.Alpha, P.Transparent, P.Key);
+    else
+      DXRBlendBlit(S.Dest.S, src, P.DestRect, P.SrcRect, P.Op, P.Alpha, P.Transparent, P.Key);
+    DXRSetKernelVectorsEnabled(true);
+    After a;
+    a.Dest = S.Dest.Mem;
+    for (int i = 0; i < 4; ++i) a.Temporaries[i] = m.Temporaries[i];
+    a.U = m.TextureStages[0].U;
+    a.V = m.TextureStages[0].V;
+    a.X = m.X;
+    a.Y = m.Y;
+    a.Compiled = m.Compiled;
+    a.Chosen = m.Plan.Kernel.Chosen;
+    a.SIMD = m.Plan.Kernel.SIMD;
+    a.NodeCount = m.NodeCount;
+    a.StepCount = m.Plan.Steps.size();
+    out.push_back(std::move(a));
+  }
+  Reused = DXRBlendReuseCount() - before;
+  DXRSetBlendReuseEnabled(true);
+  return out;
+}
+
+std::vector<Step> RandomSteps(std::mt19937& Rng, const TestPixels& Src, int Count) {
+  static const DXRBlendOp kOps[] = {1, 3, 5, 8, 9, 10, 12, 2};
+  static const int kAlphas[] = {0, 1, 127, 128, 255, 256, -1};
+  std::vector<Step> steps(static_cast<std::size_t>(Count));
+  for (Step& s : steps) {
+    // Half the draws repeat the one before; the others change one thing.
+    s.What = Pick(Rng, 0, 1) == 0
+                 ? Change::None
+                 : static_cast<Change>(Pick(Rng, 1, static_cast<int>(Change::Count) - 1));
+    s.Dx = Pick(Rng, -3, 3);
+    s.Dy = Pick(Rng, -3, 3);
+    s.Alpha = kAlphas[Pick(Rng, 0, 6)];
+    s.Op = kOps[Pick(Rng, 0, 7)];
+    s.Angle = Pick(Rng, 0, 255);
+    s.Key = Src.Get(Pick(Rng, 0, Src.S.Width - 1), Pick(Rng, 0, Src.S.Height - 1));
+    for (auto& g : s.Dirt)
+      for (WORD& w : g.W) w = static_cast<WORD>(Pick(Rng, 0, 3) == 0 ? Rng() : Rng() & 0xFF00);
+    s.Seed = static_cast<unsigned>(Rng());
+  }
+  return steps;
+}
+
+TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
+  // Only routines with a kernel are kept.
+  if (!DXRKernelsEnabled()) GTEST_SKIP() << "kernels are off for this run";
+  // The sequences write the shared machine's temporaries; they are put back at the end, so no
+  // later test sees them.
+  TDXRMachine& machine = *DXRDefaultMachine();
+  std::vector<DXRChannelGroup> saved(std::begin(machine.Temporaries),
+                                     std::end(machine.Temporaries));
+  struct Restore {
+    TDXRMachine& M;
+    const std::vector<DXRChannelGroup>& Saved;
+    ~Restore() {
+      M.Reset();
+      std::copy(Saved.begin(), Saved.end(), M.Temporaries);
+    }
+  } restore{machine, saved};
+  std::mt19937 rng(20261210);
+  constexpr int kSequences = 400, kSteps = 12;
+  std::uint64_t reusedTotal = 0;
+  for (int c = 0; c < kSequences; ++c) {
+    const Format& sf = kFormats[Pick(rng, 0, 4)];
+    const Format& df = kFormats[Pick(rng, 0, 3)];
+    const int sw = Pick(rng, 1, 24), sh = Pick(rng, 1, 24);
+    TestPixels src = MakePicture(sf, sw, sh, rng);
+    TestPixels other = MakePicture(sf, sw, sh, rng);
+    TestPixels dest = MakePicture(df, Pick(rng, 4, 40), Pick(rng, 4, 40), rng);
+    Params p;
+    p.SrcRect = TRect{0, 0, sw, sh};
+    // Unscaled mostly, as sprites are drawn; sometimes scaled.
+    const int dw = Pick(rng, 0, 3) == 0 ? Pick(rng, 1, 30) : sw;
+    const int dh = Pick(rng, 0, 3) == 0 ? Pick(rng, 1, 30) : sh;
+    const int x = Pick(rng, -dw / 2, dest.S.Width - 1), y = Pick(rng, -dh / 2, dest.S.Height - 1);
+    p.DestRect = TRect{x, y, x + dw, y + dh};
+    p.Op = static_cast<DXRBlendOp>(Pick(rng, 0, 1) ? 10 : 1);
+    const std::vector<Step> steps = RandomSteps(rng, src, kSteps);
+
+    Scene a{src, other, src, dest}, b{src, other, src, dest};
+    std::uint64_t reused = 0, reusedOff = 0;
+    const std::vector<After> with = RunSequence(a, p, steps, true, reused);
+    const std::vector<After> without = RunSequence(b, p, steps, false, reusedOff);
+    SCOPED_TRACE("sequence " + std::to_string(c) + ": " + sf.Name + " onto " + df.Name);
+    ASSERT_EQ(reusedOff, 0u);
+    for (int i = 0; i < kSteps; ++i) {
+      SCOPED_TRACE("draw " + std::to_string(i) + " change " +
+                   std::to_string(static_cast<int>(steps[static_cast<std::size_t>(i)].What)));
+      const After& l = with[static_cast<std::size_t>(i)];
+      const After& r = without[static_cast<std::size_t>(i)];
+      ASSERT_EQ(l.Dest, r.Dest);
+      for (int t = 0; t < 4; ++t)
+        ASSERT_EQ(l.Temporaries[t], r.Temporaries[t]) << "temporary " << t;
+      ASSERT_EQ(l.U, r.U);
+      ASSERT_EQ(l.V, r.V);
+      ASSERT_EQ(l.X, r.X);
+      ASSERT_EQ(l.Y, r.Y);
+      ASSERT_EQ(l.Compiled, r.Compiled);
+      ASSERT_EQ(l.Chosen, r.Chosen);
+      ASSERT_EQ(l.SIMD, r.SIMD);
+      ASSERT_EQ(l.NodeCount, r.NodeCount);
+      ASSERT_EQ(l.StepCount, r.StepCount);
+    }
+    reusedTotal += reused;
+  }
+  // Repeats are half the draws; most of them have a kernel and so reuse the routine.
+  EXPECT_GT(reusedTotal, static_cast<std::uint64_t>(kSequences * kSteps / 3)) << reusedTotal;
+}
+
+}  // namespace
