@@ -1,7 +1,9 @@
 #include "framework/graphics/DXRBlit.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "framework/graphics/DXCommon.h"
 #include "framework/graphics/DXRTables.h"
@@ -25,63 +27,62 @@ inline int Sub32(int A, int B) {
 // Cut toward zero; kept to 32 bits like an integer variable receiving it.
 inline int TruncInt(long double V) { return Wrap(Trunc(V)); }
 
-// What a compile reads of a surface: everything but the palette's colours, which the routine
+// What a compile reads of a surface: its colour type and the fields from its width to its
+// channels, which follow one another without gaps; not the palette's colours, which the routine
 // reads when it runs.
+constexpr std::size_t kLayoutFrom = offsetof(DXRSurface, Width);
+constexpr std::size_t kLayoutBytes = offsetof(DXRSurface, Palette) - kLayoutFrom;
+static_assert(kLayoutBytes == 2 * sizeof(int) + 7 * sizeof(DWORD) + sizeof(BYTE*) + sizeof(LONG) +
+                                  sizeof(DWORD) + sizeof(DXRSurface::Channels),
+              "the fields a compile reads are no longer one gapless block");
+
 struct SurfaceLayout {
+  // The fields as 64-bit words, the last one's spare bytes zero.
+  static constexpr std::size_t kWords = (kLayoutBytes + 7) / 8;
+  static constexpr std::size_t kLast = kLayoutBytes - 8 * (kWords - 1);
   const DXRSurface* Surface = nullptr;
   BYTE ColorType = 0;
-  int Width = 0, Height = 0;
-  DWORD WidthShift = 0, HeightShift = 0, WrapWidth = 0, WrapHeight = 0, WidthMask = 0,
-        HeightMask = 0, BitCount = 0;
-  const BYTE* Bits = nullptr;
-  LONG Pitch = 0;
-  DWORD PitchShift = 0;
-  DWORD Channels[4][4] = {};
+  std::uint64_t Fields[kWords] = {};
 
-  SurfaceLayout() = default;
-  explicit SurfaceLayout(const DXRSurface& S)
-      : Surface(&S),
-        ColorType(S.ColorType),
-        Width(S.Width),
-        Height(S.Height),
-        WidthShift(S.WidthShift),
-        HeightShift(S.HeightShift),
-        WrapWidth(S.WrapWidth),
-        WrapHeight(S.WrapHeight),
-        WidthMask(S.WidthMask),
-        HeightMask(S.HeightMask),
-        BitCount(S.BitCount),
-        Bits(S.Bits),
-        Pitch(S.Pitch),
-        PitchShift(S.PitchShift) {
-    for (int k = 0; k < 4; ++k) {
-      const DXRChannel& c = S.Channels[k];
-      Channels[k][0] = c.Mask;
-      Channels[k][1] = c.BitCount;
-      Channels[k][2] = c.RightShift;
-      Channels[k][3] = c.LeftShift;
-    }
+  static std::uint64_t Word(const DXRSurface& S, std::size_t I) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(&S) + kLayoutFrom + 8 * I;
+    std::uint64_t w = 0;
+    if (I + 1 < kWords)
+      std::memcpy(&w, p, 8);
+    else
+      std::memcpy(&w, p, kLast);
+    return w;
   }
-  friend bool operator==(const SurfaceLayout&, const SurfaceLayout&) = default;
+  void Take(const DXRSurface& S) {
+    Surface = &S;
+    ColorType = S.ColorType;
+    for (std::size_t i = 0; i < kWords; ++i) Fields[i] = Word(S, i);
+  }
+  // Every word is compared, without a branch per word: this runs at every blit.
+  bool Same(const DXRSurface& S) const {
+    std::uint64_t differ = 0;
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < kWords; ++i) differ |= Word(S, i) ^ Fields[i];
+    return Surface == &S && ColorType == S.ColorType && differ == 0;
+  }
 };
 
-// Everything the blend machine's set-up and compile read: the same inputs compile the same
-// routine, so a blit like the one before runs the routine that one compiled.
-struct BlendSetUp {
-  SurfaceLayout Dest, Src;
-  DXRBlendOp Op = 0;
+// The rest of what the blend machine's set-up and compile read.
+struct BlendParams {
   int Alpha = 0, StepU = 0, StepV = 0;
-  bool Transparent = false;
   DWORD ColorKey = 0;
-  bool Words = false, Kernels = false, Vectors = false;
-  friend bool operator==(const BlendSetUp&, const BlendSetUp&) = default;
+  DXRBlendOp Op = 0;
+  bool Transparent = false, Words = false, Kernels = false, Vectors = false;
+  friend bool operator==(const BlendParams&, const BlendParams&) = default;
 };
 
-// The last set-up compiled on the default machine, and the machine's set-up count after it.
+// The last set-up compiled on the default machine with a kernel, and the machine's set-up count
+// after it: the same inputs compile the same routine, so a blit like that one runs it again.
 struct LastBlendSetUp {
   bool Valid = false;
   std::uint64_t SetUps = 0;
-  BlendSetUp SetUp;
+  BlendParams Params;
+  SurfaceLayout Dest, Src;
 };
 LastBlendSetUp LastSetUp;
 bool ReuseOn = true;
@@ -90,8 +91,10 @@ std::uint64_t Reuses = 0;
 // Brings the machine to what Reset and the compile of the same set-up would leave, without
 // compiling: the routine is the same; what the last blit's runs changed is set back. True when
 // that is so; false when the routine must be compiled.
-bool ReuseBlendSetUp(TDXRMachine& M, const BlendSetUp& SetUp) {
-  if (!ReuseOn || !LastSetUp.Valid || LastSetUp.SetUps != M.SetUps || !(LastSetUp.SetUp == SetUp))
+bool ReuseBlendSetUp(TDXRMachine& M, const BlendParams& Params, const DXRSurface& Dest,
+                     const DXRSurface& Src) {
+  if (!ReuseOn || !LastSetUp.Valid || LastSetUp.SetUps != M.SetUps ||
+      !(LastSetUp.Params == Params) || !LastSetUp.Dest.Same(Dest) || !LastSetUp.Src.Same(Src))
     return false;
   M.X = 0;
   M.Y = 0;
@@ -104,6 +107,28 @@ bool ReuseBlendSetUp(TDXRMachine& M, const BlendSetUp& SetUp) {
   ++Reuses;
   return true;
 }
+
+inline bool ClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
+  SkipX = 0;
+  SkipY = 0;
+  if (Rect.Left < 0) {
+    SkipX = Sub32(0, Rect.Left);
+    Rect.Left = 0;
+  }
+  Rect.Right = IntMin(Rect.Right, Dest.Width);
+  if (Rect.Right <= 0 || Rect.Right - Rect.Left <= 0) return false;
+  if (Rect.Top < 0) {
+    SkipY = Sub32(0, Rect.Top);
+    Rect.Top = 0;
+  }
+  Rect.Bottom = IntMin(Rect.Bottom, Dest.Height);
+  if (Rect.Bottom <= 0 || Rect.Bottom - Rect.Top <= 0) return false;
+  return true;
+}
+
+// The 16.16 step through Src source pixels over Dest destination pixels; an unscaled blit, the
+// common case, needs no division (Src * 65536 / Src is 65536 exactly).
+inline int Step(int Src, int Dest) { return Src == Dest ? 65536 : MulDiv64(Src, 65536, Dest); }
 
 bool SrcRectInside(const DXRSurface& Src, const TRect& R) {
   return R.Left >= 0 && R.Top >= 0 && R.Right <= Src.Width && R.Bottom <= Src.Height &&
@@ -129,18 +154,16 @@ std::uint64_t DXRBlendReuseCount() { return Reuses; }
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey) {
   TDXRMachine& m = *DXRDefaultMachine();
-  const BlendSetUp setUp{SurfaceLayout(Dest),
-                         SurfaceLayout(Src),
-                         BlendOp,
-                         Alpha,
-                         StepU,
-                         StepV,
-                         Transparent,
-                         ColorKey,
-                         DXRUseMMX(),
-                         DXRKernelsEnabled(),
-                         DXRKernelVectorsEnabled()};
-  if (ReuseBlendSetUp(m, setUp)) return;
+  const BlendParams params{Alpha,
+                           StepU,
+                           StepV,
+                           ColorKey,
+                           BlendOp,
+                           Transparent,
+                           DXRUseMMX(),
+                           DXRKernelsEnabled(),
+                           DXRKernelVectorsEnabled()};
+  if (ReuseBlendSetUp(m, params, Dest, Src)) return;
   LastSetUp.Valid = false;
   m.Reset();
   m.Dest = &Dest;
@@ -159,25 +182,17 @@ void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp,
   m.Compile(m.AddBlendNode(BlendOp, s, d));
   // Only routines with a kernel are kept: whether one is chosen may depend on the temporaries,
   // which the runs change.
-  if (m.Plan.Kernel.Chosen) LastSetUp = {true, m.SetUps, setUp};
+  if (m.Plan.Kernel.Chosen) {
+    LastSetUp.Valid = true;
+    LastSetUp.SetUps = m.SetUps;
+    LastSetUp.Params = params;
+    LastSetUp.Dest.Take(Dest);
+    LastSetUp.Src.Take(Src);
+  }
 }
 
 bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
-  SkipX = 0;
-  SkipY = 0;
-  if (Rect.Left < 0) {
-    SkipX = Sub32(0, Rect.Left);
-    Rect.Left = 0;
-  }
-  Rect.Right = IntMin(Rect.Right, Dest.Width);
-  if (Rect.Right <= 0 || Rect.Right - Rect.Left <= 0) return false;
-  if (Rect.Top < 0) {
-    SkipY = Sub32(0, Rect.Top);
-    Rect.Top = 0;
-  }
-  Rect.Bottom = IntMin(Rect.Bottom, Dest.Height);
-  if (Rect.Bottom <= 0 || Rect.Bottom - Rect.Top <= 0) return false;
-  return true;
+  return ClipDestRect(Dest, Rect, SkipX, SkipY);
 }
 
 void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, const TRect& SrcRect,
@@ -186,13 +201,11 @@ void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, cons
   if (!SrcRectInside(Src, SrcRect)) return;
   TRect r = DestRect;
   int skipX, skipY;
-  if (!DXRClipDestRect(Dest, r, skipX, skipY)) return;
+  if (!ClipDestRect(Dest, r, skipX, skipY)) return;
   // Steps come from the whole rectangle, so a clipped draw shows the same pixels where it shows
   // any.
-  const int stepU =
-      MulDiv64(SrcRect.Right - SrcRect.Left, 65536, Sub32(DestRect.Right, DestRect.Left));
-  const int stepV =
-      MulDiv64(SrcRect.Bottom - SrcRect.Top, 65536, Sub32(DestRect.Bottom, DestRect.Top));
+  const int stepU = Step(SrcRect.Right - SrcRect.Left, Sub32(DestRect.Right, DestRect.Left));
+  const int stepV = Step(SrcRect.Bottom - SrcRect.Top, Sub32(DestRect.Bottom, DestRect.Top));
   const int u0 = Add32(Mul32(stepU, skipX), Mul32(SrcRect.Left, 65536));
   int v = Add32(Mul32(stepV, skipY), Mul32(SrcRect.Top, 65536));
   if (u0 < 0 || v < 0) return;

@@ -241,7 +241,8 @@ struct RunShape {
   int Last = 0;
 };
 
-RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV, int Count) {
+[[gnu::always_inline]] inline RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V,
+                                                DWORD SU, DWORD SV, int Count) {
   RunShape s;
   DXRKernelRow& row = s.Row;
   row.Dest = Dest;
