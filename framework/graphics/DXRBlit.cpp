@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "framework/graphics/DXCommon.h"
 #include "framework/graphics/DXRTables.h"
 #include "platform/rtl/SysUtils.h"
@@ -37,33 +41,37 @@ static_assert(kLayoutBytes == 2 * sizeof(int) + 7 * sizeof(DWORD) + sizeof(BYTE*
               "the fields a compile reads are no longer one gapless block");
 
 struct SurfaceLayout {
-  // The fields as 64-bit words, the last one's spare bytes zero.
-  static constexpr std::size_t kWords = (kLayoutBytes + 7) / 8;
-  static constexpr std::size_t kLast = kLayoutBytes - 8 * (kWords - 1);
+  // The fields in 16-byte blocks, and the few bytes after the last whole block.
+  static constexpr std::size_t kBlocks = kLayoutBytes / 16;
+  static constexpr std::size_t kTail = kLayoutBytes - 16 * kBlocks;
   const DXRSurface* Surface = nullptr;
   BYTE ColorType = 0;
-  std::uint64_t Fields[kWords] = {};
+  alignas(16) unsigned char Fields[kLayoutBytes] = {};
 
-  static std::uint64_t Word(const DXRSurface& S, std::size_t I) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(&S) + kLayoutFrom + 8 * I;
-    std::uint64_t w = 0;
-    if (I + 1 < kWords)
-      std::memcpy(&w, p, 8);
-    else
-      std::memcpy(&w, p, kLast);
-    return w;
+  static const unsigned char* FieldsOf(const DXRSurface& S) {
+    return reinterpret_cast<const unsigned char*>(&S) + kLayoutFrom;
   }
   void Take(const DXRSurface& S) {
     Surface = &S;
     ColorType = S.ColorType;
-    for (std::size_t i = 0; i < kWords; ++i) Fields[i] = Word(S, i);
+    std::memcpy(Fields, FieldsOf(S), kLayoutBytes);
   }
-  // Every word is compared, without a branch per word: this runs at every blit.
+  // This runs at every blit: the blocks are compared without a branch per block.
   bool Same(const DXRSurface& S) const {
-    std::uint64_t differ = 0;
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < kWords; ++i) differ |= Word(S, i) ^ Fields[i];
-    return Surface == &S && ColorType == S.ColorType && differ == 0;
+    const unsigned char* f = FieldsOf(S);
+    if (Surface != &S || ColorType != S.ColorType ||
+        std::memcmp(f + 16 * kBlocks, Fields + 16 * kBlocks, kTail) != 0)
+      return false;
+#if defined(__SSE2__)
+    __m128i differ = _mm_setzero_si128();
+    for (std::size_t i = 0; i < kBlocks; ++i)
+      differ = _mm_or_si128(
+          differ, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 16 * i)),
+                                _mm_load_si128(reinterpret_cast<const __m128i*>(Fields + 16 * i))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xFFFF;
+#else
+    return std::memcmp(f, Fields, 16 * kBlocks) == 0;
+#endif
   }
 };
 

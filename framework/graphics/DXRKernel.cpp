@@ -13,6 +13,7 @@ namespace {
 bool KernelsOn = true;
 bool VectorsOn = true;
 std::uint64_t KernelRuns[static_cast<int>(DXRKernelStepping::Count)] = {};
+std::uint64_t WideRuns = 0;
 
 constexpr int kLaneShift[4] = {16, 8, 0, 24};
 
@@ -89,6 +90,7 @@ bool LowBytesZero(const DXRChannelGroup& G, BYTE Mask) {
 struct RowProcs {
   bool Known = false;
   bool SIMD = false;
+  bool Wide = false;
   DXRKernelRowProc Rows[3] = {};
 };
 const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest, bool Key,
@@ -106,6 +108,11 @@ const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat De
       if (p.Rows[i]) p.SIMD = true;
       if (!p.Rows[i]) p.Rows[i] = lookups[i](Src, Op, Dest, Key, false);
     }
+    if (Vectors && Op == DXRKernelOp::Raw && !Key)
+      if (const DXRKernelRowProc wide = DXRKernelWideRawRow(Src, Dest)) {
+        p.Rows[0] = wide;
+        p.Wide = true;
+      }
     p.Known = true;
   }
   return p;
@@ -169,6 +176,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
   const RowProcs& procs = ProcsFor(sf, op, df, key, VectorsOn);
   for (int i = 0; i < 3; ++i) K.Rows[i] = procs.Rows[i];
   K.SIMD = procs.SIMD;
+  K.Wide = procs.Wide;
   if (!K.Rows[0] || !K.Rows[1] || !K.Rows[2]) return;
 
   K.SrcFormat = sf;
@@ -214,6 +222,7 @@ void DXRKernel::Clear() {
   Replay = false;
   ColumnsCount = -1;
   Fractions[0] = Fractions[1] = nullptr;
+  Wide = false;
 }
 
 bool DXRKernelStillChosen(const TDXRMachine& M) {
@@ -376,9 +385,15 @@ void FlushPending(TDXRMachine& M) {
   t.V = v;
 }
 
+// Draws the run of S (Rows of them, when S.Row says so) with the row procedure and counts them.
 void Draw(DXRKernel& K, const RunShape& S) {
-  if (S.Last > 0) K.Rows[static_cast<int>(S.Stepping)](K, S.Row);
-  ++KernelRuns[static_cast<int>(S.Stepping)];
+  const auto stepping = static_cast<int>(S.Stepping);
+  if (S.Last > 0) {
+    K.Rows[stepping](K, S.Row);
+    if (K.Wide && S.Stepping == DXRKernelStepping::Contiguous)
+      WideRuns += static_cast<std::uint64_t>(S.Row.Rows);
+  }
+  KernelRuns[stepping] += static_cast<std::uint64_t>(S.Row.Rows);
 }
 
 }  // namespace
@@ -465,10 +480,10 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
         K.SrcHeight - firstRow >= static_cast<DWORD>(Rows)) {
       std::memcpy(firstDest, shape.Row.Src + static_cast<std::ptrdiff_t>(firstRow) * K.SrcPitch,
                   static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(Rows));
-    } else if (shape.Last > 0) {
-      K.Rows[static_cast<int>(shape.Stepping)](K, shape.Row);
+      KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
+    } else {
+      Draw(K, shape);
     }
-    KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
   }
   settle.Replay(M, t);
   M.X = X;
@@ -500,3 +515,4 @@ bool DXRKernelVectorsEnabled() { return VectorsOn; }
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping) {
   return KernelRuns[static_cast<int>(Stepping)];
 }
+std::uint64_t DXRKernelWideRunCount() { return WideRuns; }

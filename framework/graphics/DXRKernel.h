@@ -76,6 +76,7 @@ struct DXRKernel {
   DXRKernelOp Op = DXRKernelOp::Count;
   bool Key = false;
   bool SIMD = false;  // the contiguous rows use the vector instructions
+  bool Wide = false;  // and move 32 bytes at a time (unkeyed raw 32-bit copies)
   DXRKernelRowProc Rows[static_cast<int>(DXRKernelStepping::Count)] = {};
 
   // Bound when the routine is compiled.
@@ -141,8 +142,10 @@ void DXRSetKernelsEnabled(bool On);
 bool DXRKernelsEnabled();
 void DXRSetKernelVectorsEnabled(bool On);
 bool DXRKernelVectorsEnabled();
-// The number of runs kernels of a stepping have drawn since the program started.
+// The number of runs kernels of a stepping have drawn since the program started, and of those
+// the contiguous ones drawn by the wide rows.
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping);
+std::uint64_t DXRKernelWideRunCount();
 
 // The row procedure of one instance; null where none is built. SIMD asks for the vector rows,
 // built for the 8-8-8 formats.
@@ -152,3 +155,7 @@ DXRKernelRowProc DXRKernelScaledRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKern
                                     bool Key, bool SIMD);
 DXRKernelRowProc DXRKernelRotatedRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
                                      bool Key, bool SIMD);
+// Whether the processor has the 32-byte moves, and the contiguous row of unkeyed raw copies
+// between two equal 8-8-8 formats that uses them; null where it has not or the formats differ.
+bool DXRKernelHasWideRows();
+DXRKernelRowProc DXRKernelWideRawRow(DXRKernelFormat Src, DXRKernelFormat Dest);
