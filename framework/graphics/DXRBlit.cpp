@@ -88,6 +88,8 @@ struct BlendParams {
 // after it: the same inputs compile the same routine, so a blit like that one runs it again.
 struct LastBlendSetUp {
   bool Valid = false;
+  // The routine has preset words or a kernel whose choice depended on the temporaries.
+  bool Recheck = false;
   std::uint64_t SetUps = 0;
   BlendParams Params;
   SurfaceLayout Dest, Src;
@@ -110,8 +112,10 @@ bool ReuseBlendSetUp(TDXRMachine& M, const BlendParams& Params, const DXRSurface
   M.TextureStages[0].V = 0;
   M.Plan.Kernel.Batch = false;
   M.Plan.Kernel.Pending = false;
-  DXRApplyPresets(M.Plan);
-  if (!DXRKernelStillChosen(M)) return false;
+  if (LastSetUp.Recheck) {
+    DXRApplyPresets(M.Plan);
+    if (!DXRKernelStillChosen(M)) return false;
+  }
   ++Reuses;
   return true;
 }
@@ -159,8 +163,45 @@ void DXRFreeDefaultMachine() {
 void DXRSetBlendReuseEnabled(bool On) { ReuseOn = On; }
 std::uint64_t DXRBlendReuseCount() { return Reuses; }
 
-void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
-                          int StepU, int StepV, bool Transparent, DWORD ColorKey) {
+namespace {
+
+// Sets the default machine up and compiles it, and keeps the set-up when a kernel was chosen.
+[[gnu::noinline]] void CompileBlend(TDXRMachine& m, const BlendParams& params, DXRSurface& Dest,
+                                    DXRSurface& Src) {
+  LastSetUp.Valid = false;
+  m.Reset();
+  m.Dest = &Dest;
+  DXRTextureStage& t = m.TextureStages[0];
+  t.Surface = &Src;
+  t.Transparent = params.Transparent ? 1 : 0;
+  t.ColorKey = params.ColorKey;
+  t.NoWrap = 1;
+  t.StepU = params.StepU;
+  t.StepV = params.StepV;
+  t.FixedSteps = 1;
+  const WORD def = static_cast<WORD>(static_cast<std::uint32_t>(params.Alpha) << 8);
+  for (WORD& w : t.Defaults.W) w = def;
+  DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
+  DXRNode* s = m.AddTextureNode(0);
+  m.Compile(m.AddBlendNode(params.Op, s, d));
+  // Only routines with a kernel are kept: whether one is chosen may depend on the temporaries,
+  // which the runs change.
+  if (m.Plan.Kernel.Chosen) {
+    LastSetUp.Valid = true;
+    const DXRKernel& k = m.Plan.Kernel;
+    LastSetUp.Recheck = !m.Plan.Presets.empty() || k.Fractions[0] || k.Fractions[1];
+    LastSetUp.SetUps = m.SetUps;
+    LastSetUp.Params = params;
+    LastSetUp.Dest.Take(Dest);
+    LastSetUp.Src.Take(Src);
+  }
+}
+
+// The set-up as the blits call it, inlined into them: a blit whose routine is reused does
+// little else.
+[[gnu::always_inline]] inline void SetUpBlend(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp,
+                                              int Alpha, int StepU, int StepV, bool Transparent,
+                                              DWORD ColorKey) {
   TDXRMachine& m = *DXRDefaultMachine();
   const BlendParams params{Alpha,
                            StepU,
@@ -171,32 +212,14 @@ void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp,
                            DXRUseMMX(),
                            DXRKernelsEnabled(),
                            DXRKernelVectorsEnabled()};
-  if (ReuseBlendSetUp(m, params, Dest, Src)) return;
-  LastSetUp.Valid = false;
-  m.Reset();
-  m.Dest = &Dest;
-  DXRTextureStage& t = m.TextureStages[0];
-  t.Surface = &Src;
-  t.Transparent = Transparent ? 1 : 0;
-  t.ColorKey = ColorKey;
-  t.NoWrap = 1;
-  t.StepU = StepU;
-  t.StepV = StepV;
-  t.FixedSteps = 1;
-  const WORD def = static_cast<WORD>(static_cast<std::uint32_t>(Alpha) << 8);
-  for (WORD& w : t.Defaults.W) w = def;
-  DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
-  DXRNode* s = m.AddTextureNode(0);
-  m.Compile(m.AddBlendNode(BlendOp, s, d));
-  // Only routines with a kernel are kept: whether one is chosen may depend on the temporaries,
-  // which the runs change.
-  if (m.Plan.Kernel.Chosen) {
-    LastSetUp.Valid = true;
-    LastSetUp.SetUps = m.SetUps;
-    LastSetUp.Params = params;
-    LastSetUp.Dest.Take(Dest);
-    LastSetUp.Src.Take(Src);
-  }
+  if (!ReuseBlendSetUp(m, params, Dest, Src)) CompileBlend(m, params, Dest, Src);
+}
+
+}  // namespace
+
+void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
+                          int StepU, int StepV, bool Transparent, DWORD ColorKey) {
+  SetUpBlend(Dest, Src, BlendOp, Alpha, StepU, StepV, Transparent, ColorKey);
 }
 
 bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
@@ -224,7 +247,7 @@ void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, cons
       (static_cast<std::uint32_t>(Add32(v, Mul32(stepV, h))) >> 16) >
           static_cast<std::uint32_t>(Src.Height))
     return;
-  DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
+  SetUpBlend(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
   // A kernel draws every row in one go, as the row loop below would.
   if (DXRRunKernelRows(m, r.Left, r.Top, h, w, u0, v, stepV)) return;
@@ -291,7 +314,7 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
                          Mul32(Sub32(Y, minY), dVdy)),
                    Mul32(SrcRect.Top, 65536));
 
-  DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, dUdx, dVdx, Transparent, ColorKey);
+  SetUpBlend(Dest, Src, BlendOp, Alpha, dUdx, dVdx, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
   DXRTextureStage& t = m.TextureStages[0];
   const std::int64_t L = std::int64_t{SrcRect.Left} << 16, T = std::int64_t{SrcRect.Top} << 16,

@@ -386,7 +386,7 @@ void FlushPending(TDXRMachine& M) {
 }
 
 // Draws the run of S (Rows of them, when S.Row says so) with the row procedure and counts them.
-void Draw(DXRKernel& K, const RunShape& S) {
+[[gnu::always_inline]] inline void Draw(DXRKernel& K, const RunShape& S) {
   const auto stepping = static_cast<int>(S.Stepping);
   if (S.Last > 0) {
     K.Rows[stepping](K, S.Row);
