@@ -101,8 +101,8 @@ std::uint64_t Reuses = 0;
 // Brings the machine to what Reset and the compile of the same set-up would leave, without
 // compiling: the routine is the same; what the last blit's runs changed is set back. True when
 // that is so; false when the routine must be compiled.
-bool ReuseBlendSetUp(TDXRMachine& M, const BlendParams& Params, const DXRSurface& Dest,
-                     const DXRSurface& Src) {
+[[gnu::always_inline]] inline bool ReuseBlendSetUp(TDXRMachine& M, const BlendParams& Params,
+                                                   const DXRSurface& Dest, const DXRSurface& Src) {
   if (!ReuseOn || !LastSetUp.Valid || LastSetUp.SetUps != M.SetUps ||
       !(LastSetUp.Params == Params) || !LastSetUp.Dest.Same(Dest) || !LastSetUp.Src.Same(Src))
     return false;

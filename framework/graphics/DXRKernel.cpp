@@ -290,7 +290,7 @@ struct RunShape {
 }
 
 // The plan reads an indexed source's palette as it is when it draws; so does the table.
-void LoadPalette(DXRKernel& K) {
+[[gnu::always_inline]] inline void LoadPalette(DXRKernel& K) {
   if (!K.SrcPalette) return;
   for (int i = 0; i < 256; ++i) {
     const BYTE* e = K.SrcPalette[i];

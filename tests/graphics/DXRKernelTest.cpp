@@ -482,3 +482,47 @@ TEST(DXRKernel, RowsOfEveryLengthMatchThePlan) {
   machine.Reset();
   std::copy(saved.begin(), saved.end(), machine.Temporaries);
 }
+
+// A batch of rows that starts above the picture or runs past its bottom draws only the rows
+// inside it, as the plan's rows do, in every kind of row (plain, vector, 32-byte moves).
+TEST(DXRKernel, BatchesOfRowsReachingOutsideThePictureDrawItsRowsOnly) {
+  if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
+  std::mt19937 rng(17);
+  for (int f : {0, 2})
+    for (int op : {1, 10})
+      for (int firstRow : {-2, 0, 3, 5}) {
+        SCOPED_TRACE(std::string(kFormats[f].Name) + " op " + std::to_string(op) + " first row " +
+                     std::to_string(firstRow));
+        TestPixels src = MakePicture(kFormats[f], 20, 6, rng);
+        TestPixels dst = MakePicture(kFormats[f], 24, 9, rng);
+        TestPixels outs[2] = {dst, dst};
+        for (int kernels = 0; kernels < 2; ++kernels) {
+          DXRSetKernelsEnabled(kernels == 1);
+          TDXRMachine m;
+          m.Dest = &outs[kernels].S;
+          DXRTextureStage& t = m.TextureStages[0];
+          t.Surface = &src.S;
+          t.NoWrap = 1;
+          t.StepU = 0x10000;
+          t.FixedSteps = 1;
+          for (WORD& w : t.Defaults.W) w = 0x8000;
+          m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
+                                   m.AddKindNode(DXR_NODE_DEST)));
+          const int rows = 7, count = 18, u = 0x10000;
+          const int v = firstRow * 0x10000;
+          if (kernels == 1) {
+            ASSERT_TRUE(DXRRunKernelRows(m, 2, 1, rows, count, u, v, 0x10000));
+          } else {
+            for (int r = 0; r < rows; ++r) {
+              m.X = 2;
+              m.Y = 1 + r;
+              t.U = u;
+              t.V = v + r * 0x10000;
+              m.Run(count);
+            }
+          }
+        }
+        DXRSetKernelsEnabled(true);
+        EXPECT_EQ(outs[0].Mem, outs[1].Mem);
+      }
+}
