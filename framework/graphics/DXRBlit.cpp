@@ -79,8 +79,9 @@ struct SurfaceLayout {
 struct BlendParams {
   int Alpha = 0, StepU = 0, StepV = 0;
   DWORD ColorKey = 0;
+  std::uint32_t Switches = 0;  // the count of switch changes
   DXRBlendOp Op = 0;
-  bool Transparent = false, Words = false, Kernels = false, Vectors = false;
+  bool Transparent = false;
   friend bool operator==(const BlendParams&, const BlendParams&) = default;
 };
 
@@ -203,15 +204,7 @@ namespace {
                                               int Alpha, int StepU, int StepV, bool Transparent,
                                               DWORD ColorKey) {
   TDXRMachine& m = *DXRDefaultMachine();
-  const BlendParams params{Alpha,
-                           StepU,
-                           StepV,
-                           ColorKey,
-                           BlendOp,
-                           Transparent,
-                           DXRUseMMX(),
-                           DXRKernelsEnabled(),
-                           DXRKernelVectorsEnabled()};
+  const BlendParams params{Alpha, StepU, StepV, ColorKey, DXRSwitchChanges, BlendOp, Transparent};
   if (!ReuseBlendSetUp(m, params, Dest, Src)) CompileBlend(m, params, Dest, Src);
 }
 

@@ -508,9 +508,15 @@ void DXREndKernelRuns(TDXRMachine& M) {
   K.Batch = false;
 }
 
-void DXRSetKernelsEnabled(bool On) { KernelsOn = On; }
+void DXRSetKernelsEnabled(bool On) {
+  if (KernelsOn != On) DXRNoteSwitchChange();
+  KernelsOn = On;
+}
 bool DXRKernelsEnabled() { return KernelsOn; }
-void DXRSetKernelVectorsEnabled(bool On) { VectorsOn = On; }
+void DXRSetKernelVectorsEnabled(bool On) {
+  if (VectorsOn != On) DXRNoteSwitchChange();
+  VectorsOn = On;
+}
 bool DXRKernelVectorsEnabled() { return VectorsOn; }
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping) {
   return KernelRuns[static_cast<int>(Stepping)];
