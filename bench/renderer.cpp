@@ -11,7 +11,8 @@
 // an opaque source, pixman's block copy, and memcpy; a turned copy against pixman's
 // nearest-filter transform, both over the whole box (pixman writes every pixel of it) and
 // clipped to exactly the pixels ours writes (equal work), with the written pixels per second
-// of each. A 16 x 16 alpha blend and copy give the cost of one small call.
+// of each. A 16 x 16 alpha blend and copy give the cost of one small call; the alpha blend also
+// with its alpha changing at every call, so that no call has the set-up of the one before.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
@@ -67,7 +68,7 @@ struct Pictures {
   int W, H;
   std::vector<std::uint32_t> Src, Opaque, Dst;
   DXRSurface S, D;
-  pixman_image_t *SrcX, *SrcA, *OpaqueA, *DstX, *DstA, *Mask;
+  pixman_image_t *SrcX, *SrcA, *OpaqueA, *DstX, *DstA, *Mask, *Mask2;
   // The turned sources, and destinations clipped to the pixels our turned copy writes.
   pixman_image_t *TurnX, *TurnA, *CoveredX, *CoveredA;
   std::vector<bool> Covered;
@@ -89,6 +90,8 @@ struct Pictures {
     DstA = Bits(PIXMAN_a8r8g8b8, Dst);
     const pixman_color_t a{0, 0, 0, static_cast<std::uint16_t>(kAlpha * 257)};
     Mask = pixman_image_create_solid_fill(&a);
+    const pixman_color_t b{0, 0, 0, static_cast<std::uint16_t>((kAlpha - 1) * 257)};
+    Mask2 = pixman_image_create_solid_fill(&b);
     TurnX = Bits(PIXMAN_x8r8g8b8, Src);
     TurnA = Bits(PIXMAN_a8r8g8b8, Src);
     const pixman_transform_t m = TurnBack(W, H);
@@ -104,7 +107,7 @@ struct Pictures {
   }
   ~Pictures() {
     for (pixman_image_t* i :
-         {SrcX, SrcA, OpaqueA, DstX, DstA, Mask, TurnX, TurnA, CoveredX, CoveredA})
+         {SrcX, SrcA, OpaqueA, DstX, DstA, Mask, Mask2, TurnX, TurnA, CoveredX, CoveredA})
       pixman_image_unref(i);
   }
   Pictures(const Pictures&) = delete;
@@ -209,6 +212,22 @@ void Theirs(Pictures& p, int W, int H) {
   pixman_image_composite32(Op, ImageOf(p, S), ImageOf(p, M), ImageOf(p, D), 0, 0, 0, 0, 0, 0, W, H);
 }
 
+// The alpha blend with the alpha changing at every call (128, 127, 128...), as sprites of
+// different set-ups drawn one after the other: ours compiles its routine at every call.
+void OursAlternating(Pictures& p, int W, int H) {
+  static bool odd = false;
+  odd = !odd;
+  const TRect r{0, 0, W, H};
+  DXRBlendBlit(p.D, p.S, r, r, DXR_BLEND_ALPHA, odd ? kAlpha : kAlpha - 1, false, 0);
+}
+template <Img S, Img D>
+void TheirsAlternating(Pictures& p, int W, int H) {
+  static bool odd = false;
+  odd = !odd;
+  pixman_image_composite32(PIXMAN_OP_OVER, ImageOf(p, S), odd ? p.Mask : p.Mask2, ImageOf(p, D), 0,
+                           0, 0, 0, 0, 0, W, H);
+}
+
 // pixman's own block copy between 32-bit pictures.
 void TheirsBlt(Pictures& p, int W, int H) {
   pixman_blt(p.Src.data(), p.Dst.data(), p.W, p.W, 32, 32, 0, 0, 0, 0, W, H);
@@ -267,6 +286,11 @@ const Case kCases[] = {
     {"alpha", "pixman_over_8888_n_x888", Who::Pixman, &Theirs<PIXMAN_OP_OVER, OpaqueA, Mask, DstX>,
      true},
     {"alpha", "reference_loop", Who::Other, &ReferenceAlphaLoop},
+    {"alpha_alternating", "ours", Who::Ours, &OursAlternating, true},
+    {"alpha_alternating", "pixman_over_x888_n_x888", Who::Pixman, &TheirsAlternating<SrcX, DstX>,
+     true},
+    {"alpha_alternating", "pixman_over_x888_n_8888", Who::Pixman, &TheirsAlternating<SrcX, DstA>,
+     true},
 
     {"add", "ours_words", Who::Ours, &Ours<DXR_BLEND_ADD, 255>},
     {"add", "ours_bytes", Who::Ours, &Ours<DXR_BLEND_ADD, 255>, false, false, true},
