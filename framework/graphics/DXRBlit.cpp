@@ -5,11 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "framework/graphics/DXCommon.h"
+#include "framework/graphics/DXRBlendRoutines.h"
 #include "framework/graphics/DXRTables.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -30,96 +27,6 @@ inline int Sub32(int A, int B) {
 }
 // Cut toward zero; kept to 32 bits like an integer variable receiving it.
 inline int TruncInt(long double V) { return Wrap(Trunc(V)); }
-
-// What a compile reads of a surface: its colour type and the fields from its width to its
-// channels, which follow one another without gaps; not the palette's colours, which the routine
-// reads when it runs.
-constexpr std::size_t kLayoutFrom = offsetof(DXRSurface, Width);
-constexpr std::size_t kLayoutBytes = offsetof(DXRSurface, Palette) - kLayoutFrom;
-static_assert(kLayoutBytes == 2 * sizeof(int) + 7 * sizeof(DWORD) + sizeof(BYTE*) + sizeof(LONG) +
-                                  sizeof(DWORD) + sizeof(DXRSurface::Channels),
-              "the fields a compile reads are no longer one gapless block");
-
-struct SurfaceLayout {
-  // The fields in 16-byte blocks, and the few bytes after the last whole block.
-  static constexpr std::size_t kBlocks = kLayoutBytes / 16;
-  static constexpr std::size_t kTail = kLayoutBytes - 16 * kBlocks;
-  const DXRSurface* Surface = nullptr;
-  BYTE ColorType = 0;
-  alignas(16) unsigned char Fields[kLayoutBytes] = {};
-
-  static const unsigned char* FieldsOf(const DXRSurface& S) {
-    return reinterpret_cast<const unsigned char*>(&S) + kLayoutFrom;
-  }
-  void Take(const DXRSurface& S) {
-    Surface = &S;
-    ColorType = S.ColorType;
-    std::memcpy(Fields, FieldsOf(S), kLayoutBytes);
-  }
-  // This runs at every blit: the blocks are compared without a branch per block.
-  bool Same(const DXRSurface& S) const {
-    const unsigned char* f = FieldsOf(S);
-    if (Surface != &S || ColorType != S.ColorType ||
-        std::memcmp(f + 16 * kBlocks, Fields + 16 * kBlocks, kTail) != 0)
-      return false;
-#if defined(__SSE2__)
-    __m128i differ = _mm_setzero_si128();
-    for (std::size_t i = 0; i < kBlocks; ++i)
-      differ = _mm_or_si128(
-          differ, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 16 * i)),
-                                _mm_load_si128(reinterpret_cast<const __m128i*>(Fields + 16 * i))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xFFFF;
-#else
-    return std::memcmp(f, Fields, 16 * kBlocks) == 0;
-#endif
-  }
-};
-
-// The rest of what the blend machine's set-up and compile read.
-struct BlendParams {
-  int Alpha = 0, StepU = 0, StepV = 0;
-  DWORD ColorKey = 0;
-  std::uint32_t Switches = 0;  // the count of switch changes
-  DXRBlendOp Op = 0;
-  bool Transparent = false;
-  friend bool operator==(const BlendParams&, const BlendParams&) = default;
-};
-
-// The last set-up compiled on the default machine with a kernel, and the machine's set-up count
-// after it: the same inputs compile the same routine, so a blit like that one runs it again.
-struct LastBlendSetUp {
-  bool Valid = false;
-  // The routine has preset words or a kernel whose choice depended on the temporaries.
-  bool Recheck = false;
-  std::uint64_t SetUps = 0;
-  BlendParams Params;
-  SurfaceLayout Dest, Src;
-};
-LastBlendSetUp LastSetUp;
-bool ReuseOn = true;
-std::uint64_t Reuses = 0;
-
-// Brings the machine to what Reset and the compile of the same set-up would leave, without
-// compiling: the routine is the same; what the last blit's runs changed is set back. True when
-// that is so; false when the routine must be compiled.
-[[gnu::always_inline]] inline bool ReuseBlendSetUp(TDXRMachine& M, const BlendParams& Params,
-                                                   const DXRSurface& Dest, const DXRSurface& Src) {
-  if (!ReuseOn || !LastSetUp.Valid || LastSetUp.SetUps != M.SetUps ||
-      !(LastSetUp.Params == Params) || !LastSetUp.Dest.Same(Dest) || !LastSetUp.Src.Same(Src))
-    return false;
-  M.X = 0;
-  M.Y = 0;
-  M.TextureStages[0].U = 0;
-  M.TextureStages[0].V = 0;
-  M.Plan.Kernel.Batch = false;
-  M.Plan.Kernel.Pending = false;
-  if (LastSetUp.Recheck) {
-    DXRApplyPresets(M.Plan);
-    if (!DXRKernelStillChosen(M)) return false;
-  }
-  ++Reuses;
-  return true;
-}
 
 inline bool ClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
   SkipX = 0;
@@ -158,18 +65,20 @@ TDXRMachine* DXRDefaultMachine() {
 void DXRFreeDefaultMachine() {
   delete DefaultMachine;
   DefaultMachine = nullptr;
-  LastSetUp.Valid = false;
+  DXRBlendRoutines().Forget();
 }
 
-void DXRSetBlendReuseEnabled(bool On) { ReuseOn = On; }
-std::uint64_t DXRBlendReuseCount() { return Reuses; }
+void DXRSetBlendReuseEnabled(bool On) { DXRBlendRoutines().On = On; }
+std::uint64_t DXRBlendReuseCount() {
+  return DXRBlendRoutines().Reuses + DXRBlendRoutines().Restores;
+}
+std::uint64_t DXRBlendRestoreCount() { return DXRBlendRoutines().Restores; }
 
 namespace {
 
-// Sets the default machine up and compiles it, and keeps the set-up when a kernel was chosen.
-[[gnu::noinline]] void CompileBlend(TDXRMachine& m, const BlendParams& params, DXRSurface& Dest,
+// Sets the default machine up and compiles it, and keeps the routine.
+[[gnu::noinline]] void CompileBlend(TDXRMachine& m, const DXRBlendParams& params, DXRSurface& Dest,
                                     DXRSurface& Src) {
-  LastSetUp.Valid = false;
   m.Reset();
   m.Dest = &Dest;
   DXRTextureStage& t = m.TextureStages[0];
@@ -185,17 +94,7 @@ namespace {
   DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
   DXRNode* s = m.AddTextureNode(0);
   m.Compile(m.AddBlendNode(params.Op, s, d));
-  // Only routines with a kernel are kept: whether one is chosen may depend on the temporaries,
-  // which the runs change.
-  if (m.Plan.Kernel.Chosen) {
-    LastSetUp.Valid = true;
-    const DXRKernel& k = m.Plan.Kernel;
-    LastSetUp.Recheck = !m.Plan.Presets.empty() || k.Fractions[0] || k.Fractions[1];
-    LastSetUp.SetUps = m.SetUps;
-    LastSetUp.Params = params;
-    LastSetUp.Dest.Take(Dest);
-    LastSetUp.Src.Take(Src);
-  }
+  DXRBlendRoutines().Keep(m, params, Dest, Src);
 }
 
 // The set-up as the blits call it, inlined into them: a blit whose routine is reused does
@@ -204,8 +103,9 @@ namespace {
                                               int Alpha, int StepU, int StepV, bool Transparent,
                                               DWORD ColorKey) {
   TDXRMachine& m = *DXRDefaultMachine();
-  const BlendParams params{Alpha, StepU, StepV, ColorKey, DXRSwitchChanges, BlendOp, Transparent};
-  if (!ReuseBlendSetUp(m, params, Dest, Src)) CompileBlend(m, params, Dest, Src);
+  const DXRBlendParams params{Alpha,   StepU,      StepV, ColorKey, DXRSwitchChanges,
+                              BlendOp, Transparent};
+  if (!DXRBlendRoutines().Take(m, params, Dest, Src)) CompileBlend(m, params, Dest, Src);
 }
 
 }  // namespace

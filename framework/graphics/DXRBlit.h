@@ -18,11 +18,13 @@ void DXRFreeDefaultMachine();
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey);
 
-// A set-up equal to the one compiled last, with nothing set up on the machine in between,
-// runs the routine compiled then instead of compiling it again (only routines with a kernel are
-// kept). The switch is for tests; the count is of set-ups that reused a routine.
+// A set-up equal to one compiled before runs the routine compiled then instead of compiling it
+// again (the last few routines with a kernel are kept). The switch is for tests; the counts are
+// of set-ups that reused a routine, and of those that had a kept one copied back into the
+// machine (it held another).
 void DXRSetBlendReuseEnabled(bool On);
 std::uint64_t DXRBlendReuseCount();
+std::uint64_t DXRBlendRestoreCount();
 
 // Clips Rect to the destination's size; SkipX and SkipY are the columns and rows cut off at
 // the left and the top. False when nothing is left.

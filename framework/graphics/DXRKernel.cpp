@@ -222,7 +222,7 @@ void DXRKernel::Clear() {
   Replay = false;
   ColumnsCount = -1;
   Fractions[0] = Fractions[1] = nullptr;
-  Wide = false;
+  SIMD = Wide = false;
 }
 
 bool DXRKernelStillChosen(const TDXRMachine& M) {

@@ -1,8 +1,9 @@
 // A blit set up like the one before it runs the routine compiled then. Random sequences of blits
 // and rotated blits on the default machine, each draw like the last or changed in one thing
 // (place, alpha, operation, key, arithmetic, vector rows, source picture or its memory, dirty
-// temporaries, a machine reset by someone else), are drawn once with reuse and once without: the
-// bytes and the machine state after every draw must be the same, and reuse must have happened.
+// temporaries, a machine reset by someone else) or going back to the draw before it, are drawn
+// once with reuse and once without: the bytes and the machine state after every draw must be
+// the same, and reuse must have happened.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,6 +62,7 @@ enum class Change {
   Palette,      // the source's pixels and palette changed in place
   Relocked,     // the source record points at other memory of the same picture
   Rotate,       // rotated or not
+  Back,         // the drawing of two draws before, again
   Count
 };
 
@@ -86,25 +88,35 @@ struct Params {
   DWORD Key = 0;
 };
 
+// A surface someone else's set-up reads.
+DXRSurface Elsewhere;
+
 struct After {
   std::vector<BYTE> Dest;
   DXRChannelGroup Temporaries[4];
   int U = 0, V = 0, X = 0, Y = 0;
   bool Compiled = false, Chosen = false, SIMD = false;
-  int NodeCount = 0;
+  int NodeCount = 0, TemporaryCount = 0;
   std::size_t StepCount = 0;
+  bool MMXUsed = false, Dither = false;
+  BYTE Gradient = 0;
+  const DXRSurface* OtherStage = nullptr;
 };
 
 std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Steps, bool Reuse,
-                               std::uint64_t& Reused) {
+                               std::uint64_t& Reused, std::uint64_t& Restored) {
   TDXRMachine& m = *DXRDefaultMachine();
   m.Reset();
   for (auto& t : m.Temporaries) t = DXRChannelGroup{};
   DXRSetBlendReuseEnabled(Reuse);
-  const std::uint64_t before = DXRBlendReuseCount();
+  const std::uint64_t before = DXRBlendReuseCount(), restoredBefore = DXRBlendRestoreCount();
   std::vector<After> out;
+  std::vector<Params> drawn;
   for (const Step& s : Steps) {
     switch (s.What) {
+      case Change::Back:
+        if (drawn.size() >= 2) P = drawn[drawn.size() - 2];
+        break;
       case Change::Move:
         P.DestRect = TRect{P.DestRect.Left + s.Dx, P.DestRect.Top + s.Dy, P.DestRect.Right + s.Dx,
                            P.DestRect.Bottom + s.Dy};
@@ -129,7 +141,11 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
         for (int i = 0; i < 4; ++i) m.Temporaries[i] = s.Dirt[i];
         break;
       case Change::Reset:
+        // Someone else sets the machine up and leaves it so.
         m.Reset();
+        m.Dither = true;
+        m.ColorSlots[1].Gradient = 1;
+        m.TextureStages[3].Surface = &Elsewhere;
         break;
       case Change::OtherSource:
         P.UseOther = !P.UseOther;
@@ -151,6 +167,7 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
       default:
         break;
     }
+    drawn.push_back(P);
     dxrtest::UseWords words(P.Words);
     DXRSetKernelVectorsEnabled(P.Vectors);
     DXRSurface& src = P.UseOther ? S.Other.S : S.Src.S;
@@ -172,10 +189,16 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
     a.Chosen = m.Plan.Kernel.Chosen;
     a.SIMD = m.Plan.Kernel.SIMD;
     a.NodeCount = m.NodeCount;
+    a.TemporaryCount = m.TemporaryCount;
     a.StepCount = m.Plan.Steps.size();
+    a.MMXUsed = m.MMXUsed;
+    a.Dither = m.Dither;
+    a.Gradient = m.ColorSlots[1].Gradient;
+    a.OtherStage = m.TextureStages[3].Surface;
     out.push_back(std::move(a));
   }
   Reused = DXRBlendReuseCount() - before;
+  Restored = DXRBlendRestoreCount() - restoredBefore;
   DXRSetBlendReuseEnabled(true);
   return out;
 }
@@ -185,10 +208,12 @@ std::vector<Step> RandomSteps(std::mt19937& Rng, const TestPixels& Src, int Coun
   static const int kAlphas[] = {0, 1, 127, 128, 255, 256, -1};
   std::vector<Step> steps(static_cast<std::size_t>(Count));
   for (Step& s : steps) {
-    // Half the draws repeat the one before; the others change one thing.
-    s.What = Pick(Rng, 0, 1) == 0
-                 ? Change::None
-                 : static_cast<Change>(Pick(Rng, 1, static_cast<int>(Change::Count) - 1));
+    // Half the draws repeat the one before, a quarter go back to the one before that; the
+    // others change one thing.
+    const int r = Pick(Rng, 0, 3);
+    s.What = r < 2    ? Change::None
+             : r == 2 ? Change::Back
+                      : static_cast<Change>(Pick(Rng, 1, static_cast<int>(Change::Count) - 1));
     s.Dx = Pick(Rng, -3, 3);
     s.Dy = Pick(Rng, -3, 3);
     s.Alpha = kAlphas[Pick(Rng, 0, 6)];
@@ -220,7 +245,7 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
   } restore{machine, saved};
   std::mt19937 rng(20261210);
   constexpr int kSequences = 400, kSteps = 12;
-  std::uint64_t reusedTotal = 0;
+  std::uint64_t reusedTotal = 0, restoredTotal = 0;
   for (int c = 0; c < kSequences; ++c) {
     const Format& sf = kFormats[Pick(rng, 0, 4)];
     const Format& df = kFormats[Pick(rng, 0, 3)];
@@ -239,9 +264,9 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
     const std::vector<Step> steps = RandomSteps(rng, src, kSteps);
 
     Scene a{src, other, src, dest}, b{src, other, src, dest};
-    std::uint64_t reused = 0, reusedOff = 0;
-    const std::vector<After> with = RunSequence(a, p, steps, true, reused);
-    const std::vector<After> without = RunSequence(b, p, steps, false, reusedOff);
+    std::uint64_t reused = 0, reusedOff = 0, restored = 0, restoredOff = 0;
+    const std::vector<After> with = RunSequence(a, p, steps, true, reused, restored);
+    const std::vector<After> without = RunSequence(b, p, steps, false, reusedOff, restoredOff);
     SCOPED_TRACE("sequence " + std::to_string(c) + ": " + sf.Name + " onto " + df.Name);
     ASSERT_EQ(reusedOff, 0u);
     for (int i = 0; i < kSteps; ++i) {
@@ -260,12 +285,20 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
       ASSERT_EQ(l.Chosen, r.Chosen);
       ASSERT_EQ(l.SIMD, r.SIMD);
       ASSERT_EQ(l.NodeCount, r.NodeCount);
+      ASSERT_EQ(l.TemporaryCount, r.TemporaryCount);
       ASSERT_EQ(l.StepCount, r.StepCount);
+      ASSERT_EQ(l.MMXUsed, r.MMXUsed);
+      ASSERT_EQ(l.Dither, r.Dither);
+      ASSERT_EQ(l.Gradient, r.Gradient);
+      ASSERT_EQ(l.OtherStage, r.OtherStage);
     }
     reusedTotal += reused;
+    restoredTotal += restored;
   }
   // Repeats are half the draws; most of them have a kernel and so reuse the routine.
   EXPECT_GT(reusedTotal, static_cast<std::uint64_t>(kSequences * kSteps / 3)) << reusedTotal;
+  // Going back copies the earlier routine back into the machine.
+  EXPECT_GT(restoredTotal, static_cast<std::uint64_t>(kSequences * kSteps / 40)) << restoredTotal;
 }
 
 }  // namespace
@@ -305,9 +338,11 @@ class BlendReuseSurfaceTest : public ::testing::Test {
     return s;
   }
   // Frames of two sprites moving over a background, blended, added and copied.
-  std::vector<DWORD> DrawFrames(bool Reuse, std::uint64_t& Reused) {
+  std::vector<DWORD> DrawFrames(bool Reuse, std::uint64_t& Reused, std::uint64_t& Restored) {
+    // A fresh machine keeps no routine of an earlier test.
+    DXRFreeDefaultMachine();
     DXRSetBlendReuseEnabled(Reuse);
-    const std::uint64_t before = DXRBlendReuseCount();
+    const std::uint64_t before = DXRBlendReuseCount(), restoredBefore = DXRBlendRestoreCount();
     TDirectDrawSurface* screen = Make(64, 48);
     TDirectDrawSurface* sprite = Make(16, 16);
     for (int y = 0; y < 48; ++y)
@@ -327,6 +362,7 @@ class BlendReuseSurfaceTest : public ::testing::Test {
     delete sprite;
     delete screen;
     Reused = DXRBlendReuseCount() - before;
+    Restored = DXRBlendRestoreCount() - restoredBefore;
     DXRSetBlendReuseEnabled(true);
     return pixels;
   }
@@ -334,14 +370,16 @@ class BlendReuseSurfaceTest : public ::testing::Test {
 };
 
 TEST_F(BlendReuseSurfaceTest, RepeatedSpriteDrawsReuseTheirRoutine) {
-  std::uint64_t reused = 0, reusedOff = 0;
-  const std::vector<DWORD> with = DrawFrames(true, reused);
-  const std::vector<DWORD> without = DrawFrames(false, reusedOff);
+  std::uint64_t reused = 0, reusedOff = 0, restored = 0, restoredOff = 0;
+  const std::vector<DWORD> with = DrawFrames(true, reused, restored);
+  const std::vector<DWORD> without = DrawFrames(false, reusedOff, restoredOff);
   EXPECT_EQ(with, without);
   EXPECT_EQ(reusedOff, 0u);
-  // The second alpha draw of each frame follows the first with the same set-up; the first
-  // follows the last frame's add.
+  // Only the first frame compiles, once for the alpha blend and once for the add; in later
+  // frames the first alpha draw and the add have their kept routine copied back, and the
+  // second alpha draw runs the one the machine holds.
   if (DXRKernelsEnabled()) {
-    EXPECT_EQ(reused, 6u);
+    EXPECT_EQ(reused, 16u);
+    EXPECT_EQ(restored, 10u);
   }
 }
