@@ -101,12 +101,16 @@ struct After {
   bool MMXUsed = false, Dither = false;
   BYTE Gradient = 0;
   const DXRSurface* OtherStage = nullptr;
+  std::string Drawn;  // what was drawn, for the failure message
 };
 
 std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Steps, bool Reuse,
                                std::uint64_t& Reused, std::uint64_t& Restored) {
+  // Both runs start from the same machine, also in what Reset keeps: a draw that draws
+  // nothing leaves the machine as it was.
   TDXRMachine& m = *DXRDefaultMachine();
   m.Reset();
+  m.TemporaryCount = 0;
   for (auto& t : m.Temporaries) t = DXRChannelGroup{};
   DXRSetBlendReuseEnabled(Reuse);
   const std::uint64_t before = DXRBlendReuseCount(), restoredBefore = DXRBlendRestoreCount();
@@ -195,6 +199,9 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
     a.Dither = m.Dither;
     a.Gradient = m.ColorSlots[1].Gradient;
     a.OtherStage = m.TextureStages[3].Surface;
+    a.Drawn = std::string(P.Rotate ? "rotated" : "plain") + " op " + std::to_string(P.Op) +
+              " alpha " + std::to_string(P.Alpha) + (P.Transparent ? " keyed" : "") +
+              (P.Words ? " words" : " bytes") + (P.Vectors ? "" : " portable");
     out.push_back(std::move(a));
   }
   Reused = DXRBlendReuseCount() - before;
@@ -271,7 +278,8 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
     ASSERT_EQ(reusedOff, 0u);
     for (int i = 0; i < kSteps; ++i) {
       SCOPED_TRACE("draw " + std::to_string(i) + " change " +
-                   std::to_string(static_cast<int>(steps[static_cast<std::size_t>(i)].What)));
+                   std::to_string(static_cast<int>(steps[static_cast<std::size_t>(i)].What)) +
+                   ": " + with[static_cast<std::size_t>(i)].Drawn);
       const After& l = with[static_cast<std::size_t>(i)];
       const After& r = without[static_cast<std::size_t>(i)];
       ASSERT_EQ(l.Dest, r.Dest);
