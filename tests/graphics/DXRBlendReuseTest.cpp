@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <random>
 #include <string>
@@ -63,6 +64,7 @@ enum class Change {
   Relocked,     // the source record points at other memory of the same picture
   Rotate,       // rotated or not
   Back,         // the drawing of two draws before, again
+  OtherDest,    // the other destination picture
   Count
 };
 
@@ -76,7 +78,7 @@ struct Step {
 };
 
 struct Scene {
-  TestPixels Src, Other, Alt, Dest;
+  TestPixels Src, Other, Alt, Dest, OtherDest;
 };
 
 // The drawing parameters a sequence carries from one draw to the next.
@@ -84,7 +86,8 @@ struct Params {
   TRect DestRect, SrcRect;
   DXRBlendOp Op = 10;
   int Alpha = 128, Angle = 32;
-  bool Transparent = false, Words = true, Vectors = true, Rotate = false, UseOther = false;
+  bool Transparent = false, Words = true, Vectors = true, Rotate = false, UseOther = false,
+       UseOtherDest = false;
   DWORD Key = 0;
 };
 
@@ -101,7 +104,9 @@ struct After {
   bool MMXUsed = false, Dither = false;
   BYTE Gradient = 0;
   const DXRSurface* OtherStage = nullptr;
-  std::string Drawn;  // what was drawn, for the failure message
+  std::vector<std::array<DWORD, 3>> Nodes;  // kind, channels and value of each node
+  const DXRSurface* MachineDest = nullptr;  // the surface the machine draws on
+  std::string Drawn;                        // what was drawn, for the failure message
 };
 
 std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Steps, bool Reuse,
@@ -151,6 +156,9 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
         m.ColorSlots[1].Gradient = 1;
         m.TextureStages[3].Surface = &Elsewhere;
         break;
+      case Change::OtherDest:
+        P.UseOtherDest = !P.UseOtherDest;
+        break;
       case Change::OtherSource:
         P.UseOther = !P.UseOther;
         break;
@@ -175,15 +183,20 @@ std::vector<After> RunSequence(Scene& S, Params P, const std::vector<Step>& Step
     dxrtest::UseWords words(P.Words);
     DXRSetKernelVectorsEnabled(P.Vectors);
     DXRSurface& src = P.UseOther ? S.Other.S : S.Src.S;
+    DXRSurface& dest = P.UseOtherDest ? S.OtherDest.S : S.Dest.S;
     if (P.Rotate)
-      DXRBlendRotateBlit(S.Dest.S, src, P.DestRect.Left, P.DestRect.Top,
+      DXRBlendRotateBlit(dest, src, P.DestRect.Left, P.DestRect.Top,
                          P.DestRect.Right - P.DestRect.Left, P.DestRect.Bottom - P.DestRect.Top,
                          P.SrcRect, 0.5, 0.5, P.Angle, P.Op, P.Alpha, P.Transparent, P.Key);
     else
-      DXRBlendBlit(S.Dest.S, src, P.DestRect, P.SrcRect, P.Op, P.Alpha, P.Transparent, P.Key);
+      DXRBlendBlit(dest, src, P.DestRect, P.SrcRect, P.Op, P.Alpha, P.Transparent, P.Key);
     DXRSetKernelVectorsEnabled(true);
     After a;
     a.Dest = S.Dest.Mem;
+    a.Dest.insert(a.Dest.end(), S.OtherDest.Mem.begin(), S.OtherDest.Mem.end());
+    for (int i = 0; i < m.NodeCount; ++i)
+      a.Nodes.push_back({m.Nodes[i].Kind, m.Nodes[i].ChannelMask, m.Nodes[i].Value});
+    a.MachineDest = m.Dest;
     for (int i = 0; i < 4; ++i) a.Temporaries[i] = m.Temporaries[i];
     a.U = m.TextureStages[0].U;
     a.V = m.TextureStages[0].V;
@@ -270,7 +283,7 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
     p.Op = static_cast<DXRBlendOp>(Pick(rng, 0, 1) ? 10 : 1);
     const std::vector<Step> steps = RandomSteps(rng, src, kSteps);
 
-    Scene a{src, other, src, dest}, b{src, other, src, dest};
+    Scene a{src, other, src, dest, dest}, b{src, other, src, dest, dest};
     std::uint64_t reused = 0, reusedOff = 0, restored = 0, restoredOff = 0;
     const std::vector<After> with = RunSequence(a, p, steps, true, reused, restored);
     const std::vector<After> without = RunSequence(b, p, steps, false, reusedOff, restoredOff);
@@ -294,6 +307,9 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
       ASSERT_EQ(l.SIMD, r.SIMD);
       ASSERT_EQ(l.NodeCount, r.NodeCount);
       ASSERT_EQ(l.TemporaryCount, r.TemporaryCount);
+      ASSERT_EQ(l.Nodes, r.Nodes);
+      ASSERT_EQ(l.MachineDest == &a.Dest.S, r.MachineDest == &b.Dest.S);
+      ASSERT_EQ(l.MachineDest == &a.OtherDest.S, r.MachineDest == &b.OtherDest.S);
       ASSERT_EQ(l.StepCount, r.StepCount);
       ASSERT_EQ(l.MMXUsed, r.MMXUsed);
       ASSERT_EQ(l.Dither, r.Dither);
