@@ -203,7 +203,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
     if (!((has >> k) & 1))
       K.Defaults |= DWORD{static_cast<BYTE>(t.Defaults.W[k] >> 8)} << kLaneShift[k];
   K.SrcPalette = sf == DXRKernelFormat::Indexed8 ? src.Palette : nullptr;
-  K.ColumnsCount = -1;
+  K.Scratch.ColumnsCount = -1;
   K.Fractions[0] = fractions[0];
   K.Fractions[1] = fractions[1];
   K.FractionMask = Root->ChannelMask;
@@ -220,9 +220,9 @@ void DXRKernel::Clear() {
   Batch = false;
   Pending = false;
   Replay = false;
-  ColumnsCount = -1;
   Fractions[0] = Fractions[1] = nullptr;
   SIMD = Wide = false;
+  Scratch.ColumnsCount = -1;
 }
 
 bool DXRKernelStillChosen(const TDXRMachine& M) {
@@ -270,19 +270,20 @@ struct RunShape {
     row.Count = s.Last;
   } else if (SV == 0) {
     s.Stepping = DXRKernelStepping::Scaled;
-    if (K.ColumnsCount != Count || K.ColumnsU != U || K.ColumnsStep != SU) {
-      K.Columns.resize(static_cast<std::size_t>(Count));
+    if (K.Scratch.ColumnsCount != Count || K.Scratch.ColumnsU != U || K.Scratch.ColumnsStep != SU) {
+      K.Scratch.Columns.resize(static_cast<std::size_t>(Count));
       DWORD cu = U;
       for (int i = 0; i < Count; ++i, cu += SU) {
         const DWORD c = cu >> 16;
-        K.Columns[static_cast<std::size_t>(i)] = c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
+        K.Scratch.Columns[static_cast<std::size_t>(i)] =
+            c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
       }
-      K.ColumnsCount = Count;
-      K.ColumnsU = U;
-      K.ColumnsStep = SU;
+      K.Scratch.ColumnsCount = Count;
+      K.Scratch.ColumnsU = U;
+      K.Scratch.ColumnsStep = SU;
     }
     row.Src = K.SrcBits;
-    row.Columns = K.Columns.data();
+    row.Columns = K.Scratch.Columns.data();
   } else {
     s.Stepping = DXRKernelStepping::Rotated;
   }
@@ -294,7 +295,7 @@ struct RunShape {
   if (!K.SrcPalette) return;
   for (int i = 0; i < 256; ++i) {
     const BYTE* e = K.SrcPalette[i];
-    K.Palette[i] = (DWORD{e[0]} << 16) | (DWORD{e[1]} << 8) | e[2] | K.Defaults;
+    K.Scratch.Palette[i] = (DWORD{e[0]} << 16) | (DWORD{e[1]} << 8) | e[2] | K.Defaults;
   }
 }
 

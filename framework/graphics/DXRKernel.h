@@ -70,6 +70,25 @@ struct DXRKernelRow {
 
 using DXRKernelRowProc = void (*)(const DXRKernel& K, const DXRKernelRow& Row);
 
+// What runs make and keep for the runs after them, not part of the compiled kernel: copying a
+// kernel copies none of it and leaves the copy's column table to be made again.
+struct DXRKernelScratch {
+  // An indexed source's palette with the defaults, in the kernels' layout, made at every call.
+  DWORD Palette[256] = {};
+  // The column table of the scaled rows, kept between runs of one drawing call.
+  std::vector<std::int32_t> Columns;
+  DWORD ColumnsU = 0;
+  DWORD ColumnsStep = 0;
+  int ColumnsCount = -1;
+
+  DXRKernelScratch() = default;
+  DXRKernelScratch(const DXRKernelScratch&) {}
+  DXRKernelScratch& operator=(const DXRKernelScratch&) {
+    ColumnsCount = -1;
+    return *this;
+  }
+};
+
 struct DXRKernel {
   bool Chosen = false;
   DXRKernelFormat SrcFormat = DXRKernelFormat::Count, DestFormat = DXRKernelFormat::Count;
@@ -88,10 +107,8 @@ struct DXRKernel {
   // The channels the source lacks, as 8-bit values in the kernels' A-R-G-B layout (the
   // layout of a 32-bit pixel with alpha: blue in the low byte).
   DWORD Defaults = 0;
-  // An indexed source: its palette, and the table of it with the defaults in the same layout,
-  // made at every call.
+  // An indexed source: its palette (its table is in the scratch).
   const BYTE (*SrcPalette)[4] = nullptr;
-  DWORD Palette[256] = {};
   bool FromStage = true;  // the steps are read from the stage at every run
   int StepU = 0, StepV = 0;
   bool Replay = false;  // the plan's steps leave values in temporaries that a run must leave too
@@ -107,11 +124,7 @@ struct DXRKernel {
   DWORD PendingU = 0, PendingV = 0;
   BYTE PendingDest[4] = {};
 
-  // The column table of the scaled rows, kept between runs of one drawing call.
-  std::vector<std::int32_t> Columns;
-  DWORD ColumnsU = 0;
-  DWORD ColumnsStep = 0;
-  int ColumnsCount = -1;
+  DXRKernelScratch Scratch;
 
   void Clear();
 };

@@ -124,7 +124,10 @@ struct PixelConstants {
   DWORD Defaults, KeyMask, ColorKey;
   const DWORD* Palette;
   explicit PixelConstants(const DXRKernel& K)
-      : Defaults(K.Defaults), KeyMask(K.KeyMask), ColorKey(K.ColorKey), Palette(K.Palette) {}
+      : Defaults(K.Defaults),
+        KeyMask(K.KeyMask),
+        ColorKey(K.ColorKey),
+        Palette(K.Scratch.Palette) {}
 };
 
 // A source texel's channel values, with the defaults for the channels the source lacks.
