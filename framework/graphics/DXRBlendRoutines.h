@@ -39,7 +39,7 @@ struct DXRSurfaceLayout {
     std::memcpy(Fields, FieldsOf(S), kBytes);
   }
   // This runs at every blit: the blocks are compared without a branch per block.
-  bool Same(const DXRSurface& S) const {
+  [[gnu::always_inline]] bool Same(const DXRSurface& S) const {
     const unsigned char* f = FieldsOf(S);
     if (Surface != &S || ColorType != S.ColorType ||
         std::memcmp(f + 16 * kBlocks, Fields + 16 * kBlocks, kTail) != 0)
@@ -114,7 +114,8 @@ class TDXRBlendRoutines {
     int UsedStageCount = 0;
     TDXRPlan Plan;
 
-    bool Matches(const DXRBlendParams& P, const DXRSurface& D, const DXRSurface& S) const {
+    [[gnu::always_inline]] bool Matches(const DXRBlendParams& P, const DXRSurface& D,
+                                        const DXRSurface& S) const {
       return Valid && Params == P && Dest.Same(D) && Src.Same(S);
     }
   };
