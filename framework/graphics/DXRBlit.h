@@ -12,9 +12,10 @@
 TDXRMachine* DXRDefaultMachine();
 void DXRFreeDefaultMachine();
 
-// Compiles Blend(BlendOp, source texel, destination pixel) on the default machine. The source
-// is read nearest, without wrapping, with Alpha shl 8 for every channel it lacks (so a source
-// without alpha blends by Alpha, one with alpha by its own).
+// Compiles Blend(BlendOp, source texel, destination pixel) on the default machine, or takes the
+// routine kept from an earlier compile of the same set-up. The source is read nearest, without
+// wrapping, with Alpha shl 8 for every channel it lacks (so a source without alpha blends by
+// Alpha, one with alpha by its own).
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey);
 
