@@ -142,8 +142,9 @@ class TDXRBlendRoutines {
   std::uint64_t Clock = 0;
 };
 
-// The routines of the default machine.
+// The routines of the default machine. Never destroyed: the machine is freed at the renderer's
+// shut-down, after the program's statics may already be gone, and forgets them then.
 inline TDXRBlendRoutines& DXRBlendRoutines() {
-  static TDXRBlendRoutines routines;
-  return routines;
+  static TDXRBlendRoutines* const routines = new TDXRBlendRoutines;
+  return *routines;
 }
