@@ -1,9 +1,12 @@
 #include "framework/graphics/DXRBlit.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "framework/graphics/DXCommon.h"
+#include "framework/graphics/DXRBlendRoutines.h"
 #include "framework/graphics/DXRTables.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -25,44 +28,7 @@ inline int Sub32(int A, int B) {
 // Cut toward zero; kept to 32 bits like an integer variable receiving it.
 inline int TruncInt(long double V) { return Wrap(Trunc(V)); }
 
-bool SrcRectInside(const DXRSurface& Src, const TRect& R) {
-  return R.Left >= 0 && R.Top >= 0 && R.Right <= Src.Width && R.Bottom <= Src.Height &&
-         R.Left < R.Right && R.Top < R.Bottom;
-}
-
-}  // namespace
-
-TDXRMachine* DXRDefaultMachine() {
-  if (!DefaultMachine) DefaultMachine = new TDXRMachine;
-  return DefaultMachine;
-}
-
-void DXRFreeDefaultMachine() {
-  delete DefaultMachine;
-  DefaultMachine = nullptr;
-}
-
-void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
-                          int StepU, int StepV, bool Transparent, DWORD ColorKey) {
-  TDXRMachine& m = *DXRDefaultMachine();
-  m.Reset();
-  m.Dest = &Dest;
-  DXRTextureStage& t = m.TextureStages[0];
-  t.Surface = &Src;
-  t.Transparent = Transparent ? 1 : 0;
-  t.ColorKey = ColorKey;
-  t.NoWrap = 1;
-  t.StepU = StepU;
-  t.StepV = StepV;
-  t.FixedSteps = 1;
-  const WORD def = static_cast<WORD>(static_cast<std::uint32_t>(Alpha) << 8);
-  for (WORD& w : t.Defaults.W) w = def;
-  DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
-  DXRNode* s = m.AddTextureNode(0);
-  m.Compile(m.AddBlendNode(BlendOp, s, d));
-}
-
-bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
+inline bool ClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
   SkipX = 0;
   SkipY = 0;
   if (Rect.Left < 0) {
@@ -80,19 +46,90 @@ bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY
   return true;
 }
 
+// The 16.16 step through Src source pixels over Dest destination pixels; an unscaled blit, the
+// common case, needs no division (Src * 65536 / Src is 65536 exactly).
+inline int Step(int Src, int Dest) { return Src == Dest ? 65536 : MulDiv64(Src, 65536, Dest); }
+
+bool SrcRectInside(const DXRSurface& Src, const TRect& R) {
+  return R.Left >= 0 && R.Top >= 0 && R.Right <= Src.Width && R.Bottom <= Src.Height &&
+         R.Left < R.Right && R.Top < R.Bottom;
+}
+
+}  // namespace
+
+TDXRMachine* DXRDefaultMachine() {
+  if (!DefaultMachine) DefaultMachine = new TDXRMachine;
+  return DefaultMachine;
+}
+
+void DXRFreeDefaultMachine() {
+  delete DefaultMachine;
+  DefaultMachine = nullptr;
+  DXRBlendRoutines().Forget();
+}
+
+void DXRSetBlendReuseEnabled(bool On) { DXRBlendRoutines().On = On; }
+std::uint64_t DXRBlendReuseCount() {
+  return DXRBlendRoutines().Reuses + DXRBlendRoutines().Restores;
+}
+std::uint64_t DXRBlendRestoreCount() { return DXRBlendRoutines().Restores; }
+
+namespace {
+
+// Sets the default machine up and compiles it, and keeps the routine.
+[[gnu::noinline]] void CompileBlend(TDXRMachine& m, const DXRBlendParams& params, DXRSurface& Dest,
+                                    DXRSurface& Src) {
+  m.Reset();
+  m.Dest = &Dest;
+  DXRTextureStage& t = m.TextureStages[0];
+  t.Surface = &Src;
+  t.Transparent = params.Transparent ? 1 : 0;
+  t.ColorKey = params.ColorKey;
+  t.NoWrap = 1;
+  t.StepU = params.StepU;
+  t.StepV = params.StepV;
+  t.FixedSteps = 1;
+  const WORD def = static_cast<WORD>(static_cast<std::uint32_t>(params.Alpha) << 8);
+  for (WORD& w : t.Defaults.W) w = def;
+  DXRNode* d = m.AddKindNode(DXR_NODE_DEST);
+  DXRNode* s = m.AddTextureNode(0);
+  m.Compile(m.AddBlendNode(params.Op, s, d));
+  DXRBlendRoutines().Keep(m, params, Dest, Src);
+}
+
+// The set-up as the blits call it, inlined into them: a blit whose routine is reused does
+// little else.
+[[gnu::always_inline]] inline void SetUpBlend(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp,
+                                              int Alpha, int StepU, int StepV, bool Transparent,
+                                              DWORD ColorKey) {
+  TDXRMachine& m = *DXRDefaultMachine();
+  const DXRBlendParams params{Alpha,   StepU,      StepV, ColorKey, DXRSwitchChanges,
+                              BlendOp, Transparent};
+  if (!DXRBlendRoutines().Take(m, params, Dest, Src)) CompileBlend(m, params, Dest, Src);
+}
+
+}  // namespace
+
+void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
+                          int StepU, int StepV, bool Transparent, DWORD ColorKey) {
+  SetUpBlend(Dest, Src, BlendOp, Alpha, StepU, StepV, Transparent, ColorKey);
+}
+
+bool DXRClipDestRect(const DXRSurface& Dest, TRect& Rect, int& SkipX, int& SkipY) {
+  return ClipDestRect(Dest, Rect, SkipX, SkipY);
+}
+
 void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, const TRect& SrcRect,
                   DXRBlendOp BlendOp, int Alpha, bool Transparent, DWORD ColorKey) {
   if (DestRect.Left >= DestRect.Right || DestRect.Top >= DestRect.Bottom) return;
   if (!SrcRectInside(Src, SrcRect)) return;
   TRect r = DestRect;
   int skipX, skipY;
-  if (!DXRClipDestRect(Dest, r, skipX, skipY)) return;
+  if (!ClipDestRect(Dest, r, skipX, skipY)) return;
   // Steps come from the whole rectangle, so a clipped draw shows the same pixels where it shows
   // any.
-  const int stepU =
-      MulDiv64(SrcRect.Right - SrcRect.Left, 65536, Sub32(DestRect.Right, DestRect.Left));
-  const int stepV =
-      MulDiv64(SrcRect.Bottom - SrcRect.Top, 65536, Sub32(DestRect.Bottom, DestRect.Top));
+  const int stepU = Step(SrcRect.Right - SrcRect.Left, Sub32(DestRect.Right, DestRect.Left));
+  const int stepV = Step(SrcRect.Bottom - SrcRect.Top, Sub32(DestRect.Bottom, DestRect.Top));
   const int u0 = Add32(Mul32(stepU, skipX), Mul32(SrcRect.Left, 65536));
   int v = Add32(Mul32(stepV, skipY), Mul32(SrcRect.Top, 65536));
   if (u0 < 0 || v < 0) return;
@@ -103,7 +140,7 @@ void DXRBlendBlit(DXRSurface& Dest, DXRSurface& Src, const TRect& DestRect, cons
       (static_cast<std::uint32_t>(Add32(v, Mul32(stepV, h))) >> 16) >
           static_cast<std::uint32_t>(Src.Height))
     return;
-  DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
+  SetUpBlend(Dest, Src, BlendOp, Alpha, stepU, 0, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
   // A kernel draws every row in one go, as the row loop below would.
   if (DXRRunKernelRows(m, r.Left, r.Top, h, w, u0, v, stepV)) return;
@@ -170,7 +207,7 @@ void DXRBlendRotateBlit(DXRSurface& Dest, DXRSurface& Src, int X, int Y, int Wid
                          Mul32(Sub32(Y, minY), dVdy)),
                    Mul32(SrcRect.Top, 65536));
 
-  DXRSetupBlendMachine(Dest, Src, BlendOp, Alpha, dUdx, dVdx, Transparent, ColorKey);
+  SetUpBlend(Dest, Src, BlendOp, Alpha, dUdx, dVdx, Transparent, ColorKey);
   TDXRMachine& m = *DXRDefaultMachine();
   DXRTextureStage& t = m.TextureStages[0];
   const std::int64_t L = std::int64_t{SrcRect.Left} << 16, T = std::int64_t{SrcRect.Top} << 16,

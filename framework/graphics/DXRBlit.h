@@ -3,6 +3,8 @@
 // scaled and the rotated blits that drive it row by row.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/graphics/DXRMachine.h"
 #include "platform/win/WinTypes.h"
 
@@ -10,11 +12,20 @@
 TDXRMachine* DXRDefaultMachine();
 void DXRFreeDefaultMachine();
 
-// Compiles Blend(BlendOp, source texel, destination pixel) on the default machine. The source
-// is read nearest, without wrapping, with Alpha shl 8 for every channel it lacks (so a source
-// without alpha blends by Alpha, one with alpha by its own).
+// Compiles Blend(BlendOp, source texel, destination pixel) on the default machine, or takes the
+// routine kept from an earlier compile of the same set-up. The source is read nearest, without
+// wrapping, with Alpha shl 8 for every channel it lacks (so a source without alpha blends by
+// Alpha, one with alpha by its own).
 void DXRSetupBlendMachine(DXRSurface& Dest, DXRSurface& Src, DXRBlendOp BlendOp, int Alpha,
                           int StepU, int StepV, bool Transparent, DWORD ColorKey);
+
+// A set-up equal to one compiled before runs the routine compiled then instead of compiling it
+// again (the last few routines with a kernel are kept). The switch is for tests; the counts are
+// of set-ups that reused a routine, and of those that had a kept one copied back into the
+// machine (it held another).
+void DXRSetBlendReuseEnabled(bool On);
+std::uint64_t DXRBlendReuseCount();
+std::uint64_t DXRBlendRestoreCount();
 
 // Clips Rect to the destination's size; SkipX and SkipY are the columns and rows cut off at
 // the left and the top. False when nothing is left.

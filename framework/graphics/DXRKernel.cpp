@@ -13,6 +13,7 @@ namespace {
 bool KernelsOn = true;
 bool VectorsOn = true;
 std::uint64_t KernelRuns[static_cast<int>(DXRKernelStepping::Count)] = {};
+std::uint64_t WideRuns = 0;
 
 constexpr int kLaneShift[4] = {16, 8, 0, 24};
 
@@ -89,6 +90,7 @@ bool LowBytesZero(const DXRChannelGroup& G, BYTE Mask) {
 struct RowProcs {
   bool Known = false;
   bool SIMD = false;
+  bool Wide = false;
   DXRKernelRowProc Rows[3] = {};
 };
 const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest, bool Key,
@@ -106,6 +108,11 @@ const RowProcs& ProcsFor(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat De
       if (p.Rows[i]) p.SIMD = true;
       if (!p.Rows[i]) p.Rows[i] = lookups[i](Src, Op, Dest, Key, false);
     }
+    if (Vectors && Op == DXRKernelOp::Raw && !Key)
+      if (const DXRKernelRowProc wide = DXRKernelWideRawRow(Src, Dest)) {
+        p.Rows[0] = wide;
+        p.Wide = true;
+      }
     p.Known = true;
   }
   return p;
@@ -123,6 +130,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
 
   DXRKernelOp op = DXRKernelOp::Count;
   const DXRStep* read = nullptr;
+  const DXRChannelGroup* fractions[2] = {nullptr, nullptr};
   if (P.Kind == DXRRoutineKind::Raw && P.Steps.size() == 1 && Root->Kind == DXR_NODE_TEXTURE) {
     op = DXRKernelOp::Raw;
     read = &P.Steps[0];
@@ -141,10 +149,13 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
       return;
     // The word arithmetic keeps fractions the kernels do not: only where every fraction
     // it reads is zero (so both arithmetics give the same bytes) does a kernel stand in.
-    if (DXRUseMMX() && DXRBlendOpHasWordForm(blend.Op) &&
-        (!LowBytesZero(*blend.Left, Root->ChannelMask) ||
-         !LowBytesZero(*blend.Right, Root->ChannelMask)))
-      return;
+    if (DXRUseMMX() && DXRBlendOpHasWordForm(blend.Op)) {
+      fractions[0] = blend.Left;
+      fractions[1] = blend.Right;
+      if (!LowBytesZero(*blend.Left, Root->ChannelMask) ||
+          !LowBytesZero(*blend.Right, Root->ChannelMask))
+        return;
+    }
   } else {
     return;
   }
@@ -165,6 +176,7 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
   const RowProcs& procs = ProcsFor(sf, op, df, key, VectorsOn);
   for (int i = 0; i < 3; ++i) K.Rows[i] = procs.Rows[i];
   K.SIMD = procs.SIMD;
+  K.Wide = procs.Wide;
   if (!K.Rows[0] || !K.Rows[1] || !K.Rows[2]) return;
 
   K.SrcFormat = sf;
@@ -191,7 +203,10 @@ void Choose(TDXRMachine& M, DXRNode* Root) {
     if (!((has >> k) & 1))
       K.Defaults |= DWORD{static_cast<BYTE>(t.Defaults.W[k] >> 8)} << kLaneShift[k];
   K.SrcPalette = sf == DXRKernelFormat::Indexed8 ? src.Palette : nullptr;
-  K.ColumnsCount = -1;
+  K.Scratch.ColumnsCount = -1;
+  K.Fractions[0] = fractions[0];
+  K.Fractions[1] = fractions[1];
+  K.FractionMask = Root->ChannelMask;
   K.Chosen = true;
 }
 
@@ -205,7 +220,17 @@ void DXRKernel::Clear() {
   Batch = false;
   Pending = false;
   Replay = false;
-  ColumnsCount = -1;
+  Fractions[0] = Fractions[1] = nullptr;
+  SIMD = Wide = false;
+  Scratch.ColumnsCount = -1;
+}
+
+bool DXRKernelStillChosen(const TDXRMachine& M) {
+  const DXRKernel& K = M.Plan.Kernel;
+  if (!M.Compiled || !K.Chosen) return false;
+  for (const DXRChannelGroup* g : K.Fractions)
+    if (g && !LowBytesZero(*g, K.FractionMask)) return false;
+  return true;
 }
 
 void DXRChooseKernel(TDXRMachine& M, DXRNode* Root) {
@@ -225,7 +250,8 @@ struct RunShape {
   int Last = 0;
 };
 
-RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV, int Count) {
+[[gnu::always_inline]] inline RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V,
+                                                DWORD SU, DWORD SV, int Count) {
   RunShape s;
   DXRKernelRow& row = s.Row;
   row.Dest = Dest;
@@ -244,19 +270,20 @@ RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV
     row.Count = s.Last;
   } else if (SV == 0) {
     s.Stepping = DXRKernelStepping::Scaled;
-    if (K.ColumnsCount != Count || K.ColumnsU != U || K.ColumnsStep != SU) {
-      K.Columns.resize(static_cast<std::size_t>(Count));
+    if (K.Scratch.ColumnsCount != Count || K.Scratch.ColumnsU != U || K.Scratch.ColumnsStep != SU) {
+      K.Scratch.Columns.resize(static_cast<std::size_t>(Count));
       DWORD cu = U;
       for (int i = 0; i < Count; ++i, cu += SU) {
         const DWORD c = cu >> 16;
-        K.Columns[static_cast<std::size_t>(i)] = c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
+        K.Scratch.Columns[static_cast<std::size_t>(i)] =
+            c < K.SrcWidth ? static_cast<std::int32_t>(c) : -1;
       }
-      K.ColumnsCount = Count;
-      K.ColumnsU = U;
-      K.ColumnsStep = SU;
+      K.Scratch.ColumnsCount = Count;
+      K.Scratch.ColumnsU = U;
+      K.Scratch.ColumnsStep = SU;
     }
     row.Src = K.SrcBits;
-    row.Columns = K.Columns.data();
+    row.Columns = K.Scratch.Columns.data();
   } else {
     s.Stepping = DXRKernelStepping::Rotated;
   }
@@ -264,11 +291,11 @@ RunShape ShapeRun(DXRKernel& K, BYTE* Dest, DWORD U, DWORD V, DWORD SU, DWORD SV
 }
 
 // The plan reads an indexed source's palette as it is when it draws; so does the table.
-void LoadPalette(DXRKernel& K) {
+[[gnu::always_inline]] inline void LoadPalette(DXRKernel& K) {
   if (!K.SrcPalette) return;
   for (int i = 0; i < 256; ++i) {
     const BYTE* e = K.SrcPalette[i];
-    K.Palette[i] = (DWORD{e[0]} << 16) | (DWORD{e[1]} << 8) | e[2] | K.Defaults;
+    K.Scratch.Palette[i] = (DWORD{e[0]} << 16) | (DWORD{e[1]} << 8) | e[2] | K.Defaults;
   }
 }
 
@@ -359,9 +386,15 @@ void FlushPending(TDXRMachine& M) {
   t.V = v;
 }
 
-void Draw(DXRKernel& K, const RunShape& S) {
-  if (S.Last > 0) K.Rows[static_cast<int>(S.Stepping)](K, S.Row);
-  ++KernelRuns[static_cast<int>(S.Stepping)];
+// Draws the run of S (Rows of them, when S.Row says so) with the row procedure and counts them.
+[[gnu::always_inline]] inline void Draw(DXRKernel& K, const RunShape& S) {
+  const auto stepping = static_cast<int>(S.Stepping);
+  if (S.Last > 0) {
+    K.Rows[stepping](K, S.Row);
+    if (K.Wide && S.Stepping == DXRKernelStepping::Contiguous)
+      WideRuns += static_cast<std::uint64_t>(S.Row.Rows);
+  }
+  KernelRuns[stepping] += static_cast<std::uint64_t>(S.Row.Rows);
 }
 
 }  // namespace
@@ -448,10 +481,10 @@ bool DXRRunKernelRows(TDXRMachine& M, int X, int Y, int Rows, int Count, int U, 
         K.SrcHeight - firstRow >= static_cast<DWORD>(Rows)) {
       std::memcpy(firstDest, shape.Row.Src + static_cast<std::ptrdiff_t>(firstRow) * K.SrcPitch,
                   static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(Rows));
-    } else if (shape.Last > 0) {
-      K.Rows[static_cast<int>(shape.Stepping)](K, shape.Row);
+      KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
+    } else {
+      Draw(K, shape);
     }
-    KernelRuns[static_cast<int>(shape.Stepping)] += static_cast<std::uint64_t>(Rows);
   }
   settle.Replay(M, t);
   M.X = X;
@@ -476,10 +509,17 @@ void DXREndKernelRuns(TDXRMachine& M) {
   K.Batch = false;
 }
 
-void DXRSetKernelsEnabled(bool On) { KernelsOn = On; }
+void DXRSetKernelsEnabled(bool On) {
+  if (KernelsOn != On) DXRNoteSwitchChange();
+  KernelsOn = On;
+}
 bool DXRKernelsEnabled() { return KernelsOn; }
-void DXRSetKernelVectorsEnabled(bool On) { VectorsOn = On; }
+void DXRSetKernelVectorsEnabled(bool On) {
+  if (VectorsOn != On) DXRNoteSwitchChange();
+  VectorsOn = On;
+}
 bool DXRKernelVectorsEnabled() { return VectorsOn; }
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping) {
   return KernelRuns[static_cast<int>(Stepping)];
 }
+std::uint64_t DXRKernelWideRunCount() { return WideRuns; }

@@ -14,6 +14,7 @@
 #include "platform/win/WinTypes.h"
 
 class TDXRMachine;
+struct DXRChannelGroup;
 struct DXRNode;
 struct DXRTextureStage;
 struct DXRKernel;
@@ -69,12 +70,32 @@ struct DXRKernelRow {
 
 using DXRKernelRowProc = void (*)(const DXRKernel& K, const DXRKernelRow& Row);
 
+// What runs make and keep for the runs after them, not part of the compiled kernel: copying a
+// kernel copies none of it and leaves the copy's column table to be made again.
+struct DXRKernelScratch {
+  // An indexed source's palette with the defaults, in the kernels' layout, made at every call.
+  DWORD Palette[256] = {};
+  // The column table of the scaled rows, kept between runs of one drawing call.
+  std::vector<std::int32_t> Columns;
+  DWORD ColumnsU = 0;
+  DWORD ColumnsStep = 0;
+  int ColumnsCount = -1;
+
+  DXRKernelScratch() = default;
+  DXRKernelScratch(const DXRKernelScratch&) {}
+  DXRKernelScratch& operator=(const DXRKernelScratch&) {
+    ColumnsCount = -1;
+    return *this;
+  }
+};
+
 struct DXRKernel {
   bool Chosen = false;
   DXRKernelFormat SrcFormat = DXRKernelFormat::Count, DestFormat = DXRKernelFormat::Count;
   DXRKernelOp Op = DXRKernelOp::Count;
   bool Key = false;
   bool SIMD = false;  // the contiguous rows use the vector instructions
+  bool Wide = false;  // and move 32 bytes at a time (unkeyed raw 32-bit copies)
   DXRKernelRowProc Rows[static_cast<int>(DXRKernelStepping::Count)] = {};
 
   // Bound when the routine is compiled.
@@ -86,13 +107,15 @@ struct DXRKernel {
   // The channels the source lacks, as 8-bit values in the kernels' A-R-G-B layout (the
   // layout of a 32-bit pixel with alpha: blue in the low byte).
   DWORD Defaults = 0;
-  // An indexed source: its palette, and the table of it with the defaults in the same layout,
-  // made at every call.
+  // An indexed source: its palette (its table is in the scratch).
   const BYTE (*SrcPalette)[4] = nullptr;
-  DWORD Palette[256] = {};
   bool FromStage = true;  // the steps are read from the stage at every run
   int StepU = 0, StepV = 0;
   bool Replay = false;  // the plan's steps leave values in temporaries that a run must leave too
+  // The temporaries whose fractions (low bytes, of the channels of FractionMask) had to be zero
+  // for the kernel to be chosen; none where the choice did not depend on them.
+  const DXRChannelGroup* Fractions[2] = {nullptr, nullptr};
+  BYTE FractionMask = 0;
 
   // Between DXRBeginKernelRuns and DXREndKernelRuns, the last pixel drawn so far: its source
   // coordinates and the destination value it blended with, replayed through the plan once.
@@ -101,17 +124,16 @@ struct DXRKernel {
   DWORD PendingU = 0, PendingV = 0;
   BYTE PendingDest[4] = {};
 
-  // The column table of the scaled rows, kept between runs of one drawing call.
-  std::vector<std::int32_t> Columns;
-  DWORD ColumnsU = 0;
-  DWORD ColumnsStep = 0;
-  int ColumnsCount = -1;
+  DXRKernelScratch Scratch;
 
   void Clear();
 };
 
 // Chooses a kernel for the machine's plan freshly emitted from the tree under Root, or none.
 void DXRChooseKernel(TDXRMachine& M, DXRNode* Root);
+// Whether a compile of the same tree now would choose the kernel the machine's plan has: the
+// temporaries the choice depended on still have zero fractions.
+bool DXRKernelStillChosen(const TDXRMachine& M);
 // Draws Count pixels from (X, Y) with the chosen kernel; false when the plan must run instead.
 bool DXRRunKernel(TDXRMachine& M, int Count);
 // Draws Rows runs of Count pixels, from (X, Y) downwards, the stage starting every run at
@@ -133,8 +155,10 @@ void DXRSetKernelsEnabled(bool On);
 bool DXRKernelsEnabled();
 void DXRSetKernelVectorsEnabled(bool On);
 bool DXRKernelVectorsEnabled();
-// The number of runs kernels of a stepping have drawn since the program started.
+// The number of runs kernels of a stepping have drawn since the program started, and of those
+// the contiguous ones drawn by the wide rows.
 std::uint64_t DXRKernelRunCount(DXRKernelStepping Stepping);
+std::uint64_t DXRKernelWideRunCount();
 
 // The row procedure of one instance; null where none is built. SIMD asks for the vector rows,
 // built for the 8-8-8 formats.
@@ -144,3 +168,7 @@ DXRKernelRowProc DXRKernelScaledRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKern
                                     bool Key, bool SIMD);
 DXRKernelRowProc DXRKernelRotatedRow(DXRKernelFormat Src, DXRKernelOp Op, DXRKernelFormat Dest,
                                      bool Key, bool SIMD);
+// Whether the processor has the 32-byte moves, and the contiguous row of unkeyed raw copies
+// between two equal 8-8-8 formats that uses them; null where it has not or the formats differ.
+bool DXRKernelHasWideRows();
+DXRKernelRowProc DXRKernelWideRawRow(DXRKernelFormat Src, DXRKernelFormat Dest);

@@ -124,7 +124,10 @@ struct PixelConstants {
   DWORD Defaults, KeyMask, ColorKey;
   const DWORD* Palette;
   explicit PixelConstants(const DXRKernel& K)
-      : Defaults(K.Defaults), KeyMask(K.KeyMask), ColorKey(K.ColorKey), Palette(K.Palette) {}
+      : Defaults(K.Defaults),
+        KeyMask(K.KeyMask),
+        ColorKey(K.ColorKey),
+        Palette(K.Scratch.Palette) {}
 };
 
 // A source texel's channel values, with the defaults for the channels the source lacks.
@@ -379,9 +382,16 @@ void RowSSE2(const DXRKernel& K, const DXRKernelRow& R) {
     BYTE* d = rowDest;
     int i = 0;
     if constexpr (Step == DXRKernelStepping::Contiguous) {
-      for (; i + 8 <= n; i += 8, s += 32, d += 32) {
+      for (; i + 16 <= n; i += 16, s += 64, d += 64) {
         put(load(s), zero, false, d);
         put(load(s + 16), zero, false, d + 16);
+        put(load(s + 32), zero, false, d + 32);
+        put(load(s + 48), zero, false, d + 48);
+      }
+      if (i + 8 <= n) {
+        put(load(s), zero, false, d);
+        put(load(s + 16), zero, false, d + 16);
+        i += 8, s += 32, d += 32;
       }
       if (i + 4 <= n) {
         put(load(s), zero, false, d);

@@ -4,6 +4,7 @@
 #include "platform/rtl/SysUtils.h"
 
 void TDXRMachine::Reset() {
+  ++SetUps;
   Compiled = false;
   MMXUsed = false;
   NodeCount = 0;
@@ -60,6 +61,7 @@ DXRChannelGroup* TDXRMachine::AllocTemp() {
 }
 
 void TDXRMachine::Compile(DXRNode* Root) {
+  ++SetUps;
   Compiled = false;
   if (!Root || !Dest) {
     Plan.Clear();

@@ -3,6 +3,8 @@
 // stages the tree reads, and the routine compiled from the tree, run once per span of pixels.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/graphics/DXRPlan.h"
 #include "framework/graphics/DXRSurface.h"
 #include "platform/rtl/Object.h"
@@ -94,6 +96,10 @@ class TDXRMachine : public TObject {
   void Run(int Count);
 
   bool Compiled = false;
+  // Counts every Reset and Compile. A caller that keeps a compiled routine between its own
+  // calls runs it again only while the count is the one its compile left: nobody has set the
+  // machine up for something else since.
+  std::uint64_t SetUps = 0;
   // Set when a compile used the word arithmetic.
   bool MMXUsed = false;
   int NodeCount = 0;

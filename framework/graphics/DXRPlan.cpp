@@ -365,6 +365,7 @@ struct Emitter {
         const BYTE lacking = N->ChannelMask & ~t.Channels;
         for (int k = 0; k < 4; ++k)
           if ((lacking >> k) & 1) temp->W[k] = t.Defaults.W[k];
+        if (lacking) P.Presets.push_back({temp, lacking, t.Defaults});
         TextureRead(temp, t, static_cast<BYTE>(N->ChannelMask & ~lacking));
         return temp;
       }
@@ -587,6 +588,7 @@ bool DXRFetchTexel(const DXRFetch& F, DWORD U, DWORD V, DWORD& Pixel) {
 void TDXRPlan::Clear() {
   Kind = DXRRoutineKind::None;
   Steps.clear();
+  Presets.clear();
   Root = nullptr;
   Pack = DXRPack{};
   DestBits = nullptr;
@@ -603,6 +605,12 @@ void TDXRPlan::Clear() {
   Stages.clear();
   AdvanceDepth = false;
   Kernel.Clear();
+}
+
+void DXRApplyPresets(const TDXRPlan& Plan) {
+  for (const DXRPreset& p : Plan.Presets)
+    for (int k = 0; k < 4; ++k)
+      if ((p.Mask >> k) & 1) p.Temp->W[k] = p.Words.W[k];
 }
 
 void DXREmitRoutine(TDXRMachine& M, DXRNode* Root) {

@@ -108,9 +108,18 @@ struct DXRStageAdvance {
   int StepU = 0, StepV = 0;
 };
 
+// Words of a temporary that the compile sets once and no step writes: the channels a texture
+// lacks, read as the stage's defaults.
+struct DXRPreset {
+  DXRChannelGroup* Temp = nullptr;
+  BYTE Mask = 0;
+  DXRChannelGroup Words;
+};
+
 struct TDXRPlan {
   DXRRoutineKind Kind = DXRRoutineKind::None;
   std::vector<DXRStep> Steps;
+  std::vector<DXRPreset> Presets;
   const DXRChannelGroup* Root = nullptr;  // the group packed per pixel (Slot, Tree, Solid)
   DXRPack Pack;
 
@@ -141,6 +150,8 @@ struct TDXRPlan {
 void DXREmitRoutine(TDXRMachine& M, DXRNode* Root);
 // Runs the machine's plan for Count pixels from (X, Y) rightwards.
 void DXRRunRoutine(TDXRMachine& M, int Count);
+// Sets the preset words again, as a compile of the same tree would.
+void DXRApplyPresets(const TDXRPlan& Plan);
 
 // The pieces of a pixel, as the steps compute them.
 // A channel's 8-bit value in the raw pixel P.

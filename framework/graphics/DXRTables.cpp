@@ -28,7 +28,15 @@ bool UseMMX = false;
 double CosTable[256];
 int InitCount = 0;
 
+void SetUseMMX(bool On) {
+  if (UseMMX != On) DXRNoteSwitchChange();
+  UseMMX = On;
+}
+
 }  // namespace
+
+std::uint32_t DXRSwitchChanges = 0;
+void DXRNoteSwitchChange() { ++DXRSwitchChanges; }
 
 void DetectCPUFeatures() {
   HasMMX = false;
@@ -38,11 +46,11 @@ void DetectCPUFeatures() {
   if (__get_cpuid_max(0, nullptr) >= 1 && __get_cpuid(1, &a, &b, &c, &d))
     HasMMX = (d & (1u << 23)) != 0;
 #endif
-  UseMMX = HasMMX;
+  SetUseMMX(HasMMX);
 }
 
 void DXRSetOption(int Option, int Value) {
-  if (Option == 1) UseMMX = Value != 0 && HasMMX;
+  if (Option == 1) SetUseMMX(Value != 0 && HasMMX);
 }
 
 bool DXRUseMMX() { return UseMMX; }

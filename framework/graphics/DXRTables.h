@@ -3,6 +3,8 @@
 // of the 1/256-turn angles, and the 64-bit multiply-divide of the set-up code.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/win/WinTypes.h"
 
 // Probes the processor and sets the use-MMX option to whether it has MMX.
@@ -12,6 +14,10 @@ void DetectCPUFeatures();
 void DXRSetOption(int Option, int Value);
 // The use-MMX option: routines compiled while it is on use the word arithmetic.
 bool DXRUseMMX();
+// How many times a switch that a compile reads (the use-MMX option, the kernel switches) has
+// changed its value: a routine compiled at the same count was compiled under the same switches.
+extern std::uint32_t DXRSwitchChanges;
+void DXRNoteSwitchChange();
 // What the probe found.
 bool DXRProcessorHasMMX();
 

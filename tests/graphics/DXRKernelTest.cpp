@@ -122,6 +122,7 @@ struct MachineState {
   bool Compiled = false;
   bool Chosen = false;
   bool SIMD = false;
+  bool Wide = false;
 };
 
 MachineState RunDraw(DXRSurface& Dest, DXRSurface& Src, const Draw& D, bool Kernels,
@@ -146,6 +147,7 @@ MachineState RunDraw(DXRSurface& Dest, DXRSurface& Src, const Draw& D, bool Kern
   s.Compiled = m.Compiled;
   s.Chosen = m.Plan.Kernel.Chosen;
   s.SIMD = m.Plan.Kernel.SIMD;
+  s.Wide = m.Plan.Kernel.Wide;
   return s;
 }
 
@@ -223,6 +225,7 @@ TEST_F(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
   std::mt19937 rng(20261209);
   std::uint64_t before[3];
   for (int s = 0; s < 3; ++s) before[s] = DXRKernelRunCount(static_cast<DXRKernelStepping>(s));
+  const std::uint64_t wideBefore = DXRKernelWideRunCount();
   int chosen = 0, vector = 0;
   constexpr int kCases = 6000;
   for (int c = 0; c < kCases; ++c) {
@@ -267,6 +270,10 @@ TEST_F(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
       ASSERT_EQ(a.Chosen, KernelExpected(sf, dfmt, d, self, seed));
       if (a.Chosen) {
         ASSERT_EQ(a.SIMD, d.Vectors && sf.Wide && dfmt.Wide);
+        // Unkeyed raw copies between equal 8-8-8 formats move 32 bytes at a time where the
+        // processor can.
+        const bool raw = &sf == &dfmt && ((d.Op & 127) == 1 || (d.Op & 127) == 12);
+        ASSERT_EQ(a.Wide, a.SIMD && raw && !d.Transparent && DXRKernelHasWideRows());
       }
       chosen += a.Chosen;
       vector += a.SIMD;
@@ -276,6 +283,9 @@ TEST_F(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
   for (int s = 0; s < 3; ++s)
     EXPECT_GT(DXRKernelRunCount(static_cast<DXRKernelStepping>(s)), before[s] + 100)
         << "stepping " << s;
+  if (DXRKernelHasWideRows()) {
+    EXPECT_GT(DXRKernelWideRunCount(), wideBefore + 100);
+  }
   EXPECT_GT(chosen, kCases / 3);
   EXPECT_GT(vector, kCases / 20);
 }
@@ -451,4 +461,87 @@ TEST_F(DXRKernel, WholeRowCopiesMatchThePlan) {
   }
 }
 
+// Rows of every length up to several vector steps, so that each step width of the vector rows
+// (sixteen, eight, four pixels, then single ones) and the 32-byte moves of raw copies run, at
+// every alignment of the first pixel; each against the plan.
+TEST_F(DXRKernel, RowsOfEveryLengthMatchThePlan) {
+  if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
+  // Fractions left in the shared machine's temporaries by earlier draws would keep the add's
+  // kernel out; they start clear here (the fixture puts them back).
+  for (DXRChannelGroup& t : DXRDefaultMachine()->Temporaries) t = DXRChannelGroup{};
+  std::mt19937 rng(13);
+  const std::uint64_t wideBefore = DXRKernelWideRunCount();
+  for (int f = 0; f < 2; ++f)
+    for (int op : {1, 3, 10})
+      for (bool keyed : {false, true})
+        for (int width = 1; width <= 70; ++width) {
+          SCOPED_TRACE(std::string(kFormats[f].Name) + " op " + std::to_string(op) +
+                       (keyed ? " keyed" : "") + " width " + std::to_string(width));
+          TestPixels src = MakePicture(kFormats[f], 72, 3, rng);
+          TestPixels dst = MakePicture(kFormats[f], 80, 3, rng);
+          const int from = width % 3, to = width % 5;
+          const TRect srcRect{from, 0, from + width, 3};
+          const TRect destRect{to, 0, to + width, 3};
+          const DWORD key = src.Get(width % 7, 1);
+          TestPixels outs[2] = {dst, dst};
+          for (int kernels = 0; kernels < 2; ++kernels) {
+            DXRSetKernelsEnabled(kernels == 1);
+            DXRBlendBlit(outs[kernels].S, src.S, destRect, srcRect, static_cast<DXRBlendOp>(op),
+                         128, keyed, key);
+            if (kernels == 1) {
+              EXPECT_TRUE(DXRDefaultMachine()->Plan.Kernel.Chosen);
+              EXPECT_TRUE(DXRDefaultMachine()->Plan.Kernel.SIMD);
+            }
+          }
+          DXRSetKernelsEnabled(true);
+          ASSERT_EQ(outs[0].Mem, outs[1].Mem);
+        }
+  if (DXRKernelHasWideRows()) {
+    EXPECT_GE(DXRKernelWideRunCount(), wideBefore + 2 * 70 * 3);
+  }
+}
+
+// A batch of rows that starts above the picture or runs past its bottom draws only the rows
+// inside it, as the plan's rows do, in every kind of row (plain, vector, 32-byte moves).
+TEST_F(DXRKernel, BatchesOfRowsReachingOutsideThePictureDrawItsRowsOnly) {
+  if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
+  std::mt19937 rng(17);
+  for (int f : {0, 2})
+    for (int op : {1, 10})
+      for (int firstRow : {-2, 0, 3, 5}) {
+        SCOPED_TRACE(std::string(kFormats[f].Name) + " op " + std::to_string(op) + " first row " +
+                     std::to_string(firstRow));
+        TestPixels src = MakePicture(kFormats[f], 20, 6, rng);
+        TestPixels dst = MakePicture(kFormats[f], 24, 9, rng);
+        TestPixels outs[2] = {dst, dst};
+        for (int kernels = 0; kernels < 2; ++kernels) {
+          DXRSetKernelsEnabled(kernels == 1);
+          TDXRMachine m;
+          m.Dest = &outs[kernels].S;
+          DXRTextureStage& t = m.TextureStages[0];
+          t.Surface = &src.S;
+          t.NoWrap = 1;
+          t.StepU = 0x10000;
+          t.FixedSteps = 1;
+          for (WORD& w : t.Defaults.W) w = 0x8000;
+          m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
+                                   m.AddKindNode(DXR_NODE_DEST)));
+          const int rows = 7, count = 18, u = 0x10000;
+          const int v = firstRow * 0x10000;
+          if (kernels == 1) {
+            ASSERT_TRUE(DXRRunKernelRows(m, 2, 1, rows, count, u, v, 0x10000));
+          } else {
+            for (int r = 0; r < rows; ++r) {
+              m.X = 2;
+              m.Y = 1 + r;
+              t.U = u;
+              t.V = v + r * 0x10000;
+              m.Run(count);
+            }
+          }
+        }
+        DXRSetKernelsEnabled(true);
+        EXPECT_EQ(outs[0].Mem, outs[1].Mem);
+      }
+}
 }  // namespace
