@@ -507,12 +507,8 @@ void TDIBSharedImage::ReadData(TStream* stream, bool memoryImage, std::int64_t p
     stream->ReadBuffer(buf, entrySize);
     table[i] = {buf[0], buf[1], buf[2], entrySize == 4 ? buf[3] : BYTE{0}};
   }
-  // Entries past the 256 a table can hold are skipped.
-  if (entries > kept) {
-    const std::int64_t skip = (entries - kept) * entrySize;
-    if (skip > stream->Size() - stream->Position()) InvalidDIB();
-    stream->Seek(skip, soFromCurrent);
-  }
+  // Entries past the 256 a table can hold are skipped; the file holds them all (checked above).
+  if (entries > kept) stream->Seek((entries - kept) * entrySize, soFromCurrent);
   // Pixels that a file places past the colour table are read from where it places them.
   if (pixelOffset >= 0 && pixelOffset > stream->Position()) {
     if (pixelOffset > stream->Size()) InvalidDIB();

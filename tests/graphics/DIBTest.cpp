@@ -13,6 +13,7 @@
 #include "platform/rtl/Streams.h"
 #include "platform/rtl/SysUtils.h"
 #include "support/Bytes.h"
+#include "support/DibFiles.h"
 
 namespace {
 
@@ -25,23 +26,6 @@ std::unique_ptr<TMemoryStream> StreamOf(const std::vector<BYTE>& data) {
 
 std::vector<BYTE> Contents(TMemoryStream& s) {
   return std::vector<BYTE>(s.Memory(), s.Memory() + s.Size());
-}
-
-// Reads a body (no file header) into a new TDIB.
-std::unique_ptr<TDIB> ReadBody(const Bytes& body) {
-  auto dib = std::make_unique<TDIB>();
-  auto s = StreamOf(Bytes::File(body).Data);
-  dib->LoadFromStream(s.get());
-  return dib;
-}
-
-std::string ErrorOf(const Bytes& body) {
-  try {
-    ReadBody(body);
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
 }
 
 const std::string kInvalid = "EInvalidGraphic: DIB is invalid";
@@ -229,8 +213,8 @@ TEST(DIBFiles, TopDownFilesGiveTheSameImage) {
     for (unsigned b : rowsTopFirst[i]) up.U8(b);
   for (int i = 0; i < 3; ++i)
     for (unsigned b : rowsTopFirst[i]) down.U8(b);
-  auto a = ReadBody(up);
-  auto b = ReadBody(down);
+  auto a = ReadDibBody(up);
+  auto b = ReadDibBody(down);
   EXPECT_EQ(b->Height(), 3);
   EXPECT_EQ(std::memcmp(a->PBits(), b->PBits(), 24), 0);
   // Pixels(0, 0) is the top row: bytes 1, 2, 3 (blue, green, red) read as $010203.
@@ -241,13 +225,13 @@ TEST(DIBFiles, TopDownFilesGiveTheSameImage) {
 TEST(DIBFiles, SixteenBitMasks) {
   Bytes plain;
   plain.Info(1, 1, 16).Zeros(4);
-  EXPECT_EQ(ReadBody(plain)->NowPixelFormat(), MakeDIBPixelFormat(5, 5, 5));
+  EXPECT_EQ(ReadDibBody(plain)->NowPixelFormat(), MakeDIBPixelFormat(5, 5, 5));
   Bytes masked;
   masked.Info(1, 1, 16, 3).U32(0xF800).U32(0x07E0).U32(0x001F).Zeros(4);
-  EXPECT_EQ(ReadBody(masked)->NowPixelFormat(), MakeDIBPixelFormat(5, 6, 5));
+  EXPECT_EQ(ReadDibBody(masked)->NowPixelFormat(), MakeDIBPixelFormat(5, 6, 5));
   Bytes odd;
   odd.Info(1, 1, 16, 3).U32(0x0F00).U32(0x00F0).U32(0x000F).Zeros(4);
-  EXPECT_EQ(ErrorOf(odd), "EInvalidGraphicOperation: PixelFormat in invalid");
+  EXPECT_EQ(DibErrorOf(odd), "EInvalidGraphicOperation: PixelFormat in invalid");
 }
 
 TEST(DIBFiles, CoreHeadersAndColourCounts) {
@@ -260,8 +244,8 @@ TEST(DIBFiles, CoreHeadersAndColourCounts) {
   }
   core.Raw({5, 6, 0, 0});
   info.Raw({5, 6, 0, 0});
-  auto a = ReadBody(core);
-  auto b = ReadBody(info);
+  auto a = ReadDibBody(core);
+  auto b = ReadDibBody(info);
   EXPECT_EQ(std::memcmp(a->ColorTable.data(), b->ColorTable.data(), 1024), 0);
   EXPECT_EQ(a->Pixels(1, 0), 6u);
 
@@ -270,7 +254,7 @@ TEST(DIBFiles, CoreHeadersAndColourCounts) {
   many.Info(2, 1, 8, 0, 0, 300);
   for (int i = 0; i < 300; ++i) many.Raw({static_cast<unsigned>(i & 0xFF), 0u, 0u, 0u});
   many.Raw({7, 8, 0, 0});
-  auto m = ReadBody(many);
+  auto m = ReadDibBody(many);
   EXPECT_EQ(m->ColorTable[255].rgbBlue, 255);
   EXPECT_EQ(m->Pixels(0, 0), 7u);
   EXPECT_EQ(m->Pixels(1, 0), 8u);
@@ -280,7 +264,7 @@ TEST(DIBFiles, CoreHeadersAndColourCounts) {
   few.Info(1, 1, 8, 0, 0, 16);
   for (int i = 0; i < 16; ++i) few.Raw({1, 2, 3, 0});
   few.Zeros(4);
-  auto f = ReadBody(few);
+  auto f = ReadDibBody(few);
   EXPECT_EQ(f->ColorTable[15].rgbRed, 3);
   EXPECT_EQ(f->ColorTable[16].rgbRed, 0);
   EXPECT_EQ(f->ColorTable[255].rgbBlue, 0);
@@ -299,56 +283,56 @@ TEST(DIBFiles, PixelOffsetPastTheTableIsHonoured) {
 TEST(DIBFiles, DamagedHeadersAreRefused) {
   Bytes noWidth;
   noWidth.Info(0, 1, 8).Zeros(1024 + 4);
-  EXPECT_EQ(ErrorOf(noWidth), kInvalid);
+  EXPECT_EQ(DibErrorOf(noWidth), kInvalid);
   Bytes negativeWidth;
   negativeWidth.Info(-5, 1, 24).Zeros(64);
-  EXPECT_EQ(ErrorOf(negativeWidth), kInvalid);
+  EXPECT_EQ(DibErrorOf(negativeWidth), kInvalid);
   Bytes noHeight;
   noHeight.Info(4, 0, 24).Zeros(64);
-  EXPECT_EQ(ErrorOf(noHeight), kInvalid);
+  EXPECT_EQ(DibErrorOf(noHeight), kInvalid);
   Bytes minHeight;
   minHeight.Info(4, INT32_MIN, 24).Zeros(64);
-  EXPECT_EQ(ErrorOf(minHeight), kInvalid);
+  EXPECT_EQ(DibErrorOf(minHeight), kInvalid);
   // A header promising far more pixels than the file holds allocates nothing.
   Bytes huge;
   huge.Info(0x7FFFFFFF, 0x7FFFFFFF, 32).Zeros(16);
-  EXPECT_EQ(ErrorOf(huge), kInvalid);
+  EXPECT_EQ(DibErrorOf(huge), kInvalid);
   Bytes shortPixels;
   shortPixels.Info(4, 4, 24).Zeros(47);
-  EXPECT_EQ(ErrorOf(shortPixels), kInvalid);
+  EXPECT_EQ(DibErrorOf(shortPixels), kInvalid);
   Bytes headerSize;
   headerSize.U32(108).Zeros(200);
-  EXPECT_EQ(ErrorOf(headerSize), kInvalid);
+  EXPECT_EQ(DibErrorOf(headerSize), kInvalid);
   Bytes compression;
   compression.Info(1, 1, 24, 4).Zeros(4);
-  EXPECT_EQ(ErrorOf(compression), kInvalid);
+  EXPECT_EQ(DibErrorOf(compression), kInvalid);
   Bytes bits;
   bits.Info(1, 1, 2).Zeros(64);
-  EXPECT_EQ(ErrorOf(bits), "EInvalidGraphicOperation: Bitcount in invalid (2)");
+  EXPECT_EQ(DibErrorOf(bits), "EInvalidGraphicOperation: Bitcount in invalid (2)");
   // Run-length encoding only at its own depth, and never empty.
   Bytes rle8At4;
   rle8At4.Info(2, 2, 4, 1, 4).Zeros(64).Raw({0, 0, 0, 1});
-  EXPECT_EQ(ErrorOf(rle8At4), kInvalid);
+  EXPECT_EQ(DibErrorOf(rle8At4), kInvalid);
   Bytes rle4At8;
   rle4At8.Info(2, 2, 8, 2, 4).Zeros(1024).Raw({0, 0, 0, 1});
-  EXPECT_EQ(ErrorOf(rle4At8), kInvalid);
+  EXPECT_EQ(DibErrorOf(rle4At8), kInvalid);
   Bytes rleAt24;
   rleAt24.Info(2, 2, 24, 1, 4).Raw({0, 0, 0, 1});
-  EXPECT_EQ(ErrorOf(rleAt24), kInvalid);
+  EXPECT_EQ(DibErrorOf(rleAt24), kInvalid);
   Bytes emptyRle;
   emptyRle.Info(2, 2, 8, 1, 0).Zeros(1024);
-  EXPECT_EQ(ErrorOf(emptyRle), kInvalid);
+  EXPECT_EQ(DibErrorOf(emptyRle), kInvalid);
   // Nor may a few bytes of run-length data stand for gigabytes of pixels.
   Bytes vastRle;
   vastRle.Info(100000, 100000, 8, 1, 4).Zeros(1024).Raw({0, 0, 0, 1});
-  EXPECT_EQ(ErrorOf(vastRle), kInvalid);
+  EXPECT_EQ(DibErrorOf(vastRle), kInvalid);
   Bytes longRle;
   longRle.Info(2, 2, 8, 1, 100).Zeros(1024).Raw({0, 0, 0, 1});
-  EXPECT_EQ(ErrorOf(longRle), kInvalid);
+  EXPECT_EQ(DibErrorOf(longRle), kInvalid);
   // A body cut inside the header is a read error of the stream.
   Bytes cut;
   cut.U32(40).U32(5);
-  EXPECT_EQ(ErrorOf(cut).rfind("EReadError", 0), 0u);
+  EXPECT_EQ(DibErrorOf(cut).rfind("EReadError", 0), 0u);
 }
 
 TEST(DIBFiles, StreamsShorterThanAHeader) {
@@ -374,7 +358,7 @@ TEST(DIBRunLength, Rle8ItemsAndPadding) {
   // Run of three 5s, delta (2, 1), run of two 7s, end of line, end of bitmap.
   Bytes body;
   body.Info(8, 3, 8, 1, 12).Zeros(1024).Raw({3, 5, 0, 2, 2, 1, 2, 7, 0, 0, 0, 1});
-  auto dib = ReadBody(body);
+  auto dib = ReadDibBody(body);
   EXPECT_TRUE(dib->Image()->Compressed);
   EXPECT_EQ(dib->Size(), 12);
   // Bottom row (y = 2 from the top): 5, 5, 5, then 0.
@@ -391,7 +375,7 @@ TEST(DIBRunLength, Rle8ItemsAndPadding) {
   // A literal of three bytes is padded to four.
   Bytes literal;
   literal.Info(4, 1, 8, 1, 8).Zeros(1024).Raw({0, 3, 9, 8, 7, 0, 1, 6});
-  auto l = ReadBody(literal);
+  auto l = ReadDibBody(literal);
   EXPECT_EQ(l->Pixels(0, 0), 9u);
   EXPECT_EQ(l->Pixels(2, 0), 7u);
   EXPECT_EQ(l->Pixels(3, 0), 6u);
@@ -401,7 +385,7 @@ TEST(DIBRunLength, Rle4NibblesAndOddRuns) {
   // Run of 5 alternating $A/$B; end of line; literal of 3 nibbles 1, 2, 3 (two bytes); end.
   Bytes body;
   body.Info(6, 2, 4, 2, 10).Zeros(64).Raw({5, 0xAB, 0, 0, 0, 3, 0x12, 0x30, 0, 1});
-  auto dib = ReadBody(body);
+  auto dib = ReadDibBody(body);
   const DWORD bottom[] = {0xA, 0xB, 0xA, 0xB, 0xA, 0};
   for (int x = 0; x < 6; ++x) EXPECT_EQ(dib->Pixels(x, 1), bottom[x]) << x;
   EXPECT_EQ(dib->Pixels(0, 0), 1u);
@@ -415,7 +399,7 @@ TEST(DIBRunLength, Rle4NibblesAndOddRuns) {
 TEST(DIBRunLength, Rle4RunFromAnOddPixel) {
   Bytes body;
   body.Info(6, 1, 4, 2, 8).Zeros(64).Raw({0, 2, 1, 0, 3, 0xAB, 0, 1});
-  auto dib = ReadBody(body);
+  auto dib = ReadDibBody(body);
   const DWORD row[] = {0, 0xA, 0xB, 0xA, 0, 0};
   for (int x = 0; x < 6; ++x) EXPECT_EQ(dib->Pixels(x, 0), row[x]) << x;
   const BYTE* bits = dib->TopPBits();
@@ -429,19 +413,19 @@ TEST(DIBRunLength, OverrunsAreClippedAndDecodingEndsAtTheData) {
   // past the last row.
   Bytes body;
   body.Info(3, 2, 8, 1, 16).Zeros(1024).Raw({200, 4, 0, 0, 0, 2, 250, 250, 3, 9, 0, 0, 5, 1, 0, 1});
-  auto dib = ReadBody(body);
+  auto dib = ReadDibBody(body);
   for (int x = 0; x < 3; ++x) EXPECT_EQ(dib->Pixels(x, 1), 4u);
   for (int x = 0; x < 3; ++x) EXPECT_EQ(dib->Pixels(x, 0), 0u);
   // No end-of-bitmap marker and a literal running past the end of the data.
   Bytes cut;
   cut.Info(4, 1, 8, 1, 5).Zeros(1024).Raw({2, 6, 0, 9, 1});
-  auto c = ReadBody(cut);
+  auto c = ReadDibBody(cut);
   EXPECT_EQ(c->Pixels(1, 0), 6u);
   EXPECT_EQ(c->Pixels(2, 0), 0u);
   // End of line past the last row.
   Bytes rows;
   rows.Info(1, 1, 8, 1, 8).Zeros(1024).Raw({0, 0, 0, 0, 1, 3, 0, 1});
-  EXPECT_EQ(ReadBody(rows)->Pixels(0, 0), 0u);
+  EXPECT_EQ(ReadDibBody(rows)->Pixels(0, 0), 0u);
 }
 
 TEST(DIBRunLength, CompressedImagesStayCompressedThroughCopiesAndSaving) {
@@ -449,7 +433,7 @@ TEST(DIBRunLength, CompressedImagesStayCompressedThroughCopiesAndSaving) {
   body.Info(4, 1, 8, 1, 4);
   for (unsigned i = 0; i < 256; ++i) body.Raw({i, i, i, 0});
   body.Raw({4, 3, 0, 1});
-  auto dib = ReadBody(body);
+  auto dib = ReadDibBody(body);
   TDIB copy;
   copy.Assign(dib.get());
   TMemoryStream s;

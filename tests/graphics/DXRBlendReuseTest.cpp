@@ -6,17 +6,17 @@
 // the same, and reuse must have happened.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "DXRSurfaceTestSupport.h"
 #include "DXRenderTestSupport.h"
 #include "framework/graphics/DXDraws.h"
-#include "platform/backend/HeadlessBackend.h"
 
+using dxrtest::Pick;
 using dxrtest::TestPixels;
 
 namespace {
@@ -34,19 +34,6 @@ const Format kFormats[] = {
     {"RGB888", 24, 0xFF0000, 0xFF00, 0xFF, 0, false},
     {"Indexed8", 8, 0, 0, 0, 0, true},
 };
-
-int Pick(std::mt19937& Rng, int Lo, int Hi) {
-  return std::uniform_int_distribution<int>(Lo, Hi)(Rng);
-}
-
-TestPixels MakePicture(const Format& F, int W, int H, std::mt19937& Rng) {
-  TestPixels p = F.Indexed ? TestPixels::Indexed(W, H, F.Bits)
-                           : TestPixels::RGB(W, H, F.Bits, F.R, F.G, F.B, F.A);
-  for (BYTE& b : p.Mem) b = static_cast<BYTE>(Rng());
-  for (auto& e : p.S.Palette)
-    for (BYTE& b : e) b = static_cast<BYTE>(Rng());
-  return p;
-}
 
 // What one draw of a sequence does before drawing, and the draw.
 enum class Change {
@@ -252,17 +239,7 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
   if (!DXRKernelsEnabled()) GTEST_SKIP() << "kernels are off for this run";
   // The sequences write the shared machine's temporaries; they are put back at the end, so no
   // later test sees them.
-  TDXRMachine& machine = *DXRDefaultMachine();
-  std::vector<DXRChannelGroup> saved(std::begin(machine.Temporaries),
-                                     std::end(machine.Temporaries));
-  struct Restore {
-    TDXRMachine& M;
-    const std::vector<DXRChannelGroup>& Saved;
-    ~Restore() {
-      M.Reset();
-      std::copy(Saved.begin(), Saved.end(), M.Temporaries);
-    }
-  } restore{machine, saved};
+  const dxrtest::KeepDefaultMachine kept;
   std::mt19937 rng(20261210);
   constexpr int kSequences = 400, kSteps = 12;
   std::uint64_t reusedTotal = 0, restoredTotal = 0;
@@ -270,9 +247,9 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
     const Format& sf = kFormats[Pick(rng, 0, 4)];
     const Format& df = kFormats[Pick(rng, 0, 3)];
     const int sw = Pick(rng, 1, 24), sh = Pick(rng, 1, 24);
-    TestPixels src = MakePicture(sf, sw, sh, rng);
-    TestPixels other = MakePicture(sf, sw, sh, rng);
-    TestPixels dest = MakePicture(df, Pick(rng, 4, 40), Pick(rng, 4, 40), rng);
+    TestPixels src = dxrtest::RandomPicture(sf, sw, sh, rng);
+    TestPixels other = dxrtest::RandomPicture(sf, sw, sh, rng);
+    TestPixels dest = dxrtest::RandomPicture(df, Pick(rng, 4, 40), Pick(rng, 4, 40), rng);
     Params p;
     p.SrcRect = TRect{0, 0, sw, sh};
     // Unscaled mostly, as sprites are drawn; sometimes scaled.
@@ -330,36 +307,11 @@ TEST(DXRBlendReuse, RepeatedBlitsLeaveWhatFreshCompilesLeave) {
 // Sprites drawn through the surfaces' blended drawing, which locks both surfaces for every
 // call: a draw with the set-up of the draw before it reuses its routine, and the picture is the
 // one drawn without reuse.
-class BlendReuseSurfaceTest : public ::testing::Test {
+class BlendReuseSurfaceTest : public dxrtest::DrawnSurfaceTest {
  protected:
-  void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    ddraw::SetDesktopFormat(32);
-    DD = new TDirectDraw(nullptr);
-    DD->IDraw()->SetCooperativeLevel(0, DDSCL_NORMAL);
-  }
   void TearDown() override {
     DXRSetBlendReuseEnabled(true);
-    delete DD;
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    ddraw::ResetMachine();
-  }
-  TDirectDrawSurface* Make(int W, int H) {
-    DDSURFACEDESC d{};
-    d.dwSize = kDDSurfaceDescSize;
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = W;
-    d.dwHeight = H;
-    d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
-    DDPIXELFORMAT& pf = d.ddpfPixelFormat;
-    pf.dwSize = kDDPixelFormatSize;
-    pf.dwFlags = DDPF_RGB;
-    pf.dwRGBBitCount = 32;
-    pf.dwRBitMask = 0xFF0000, pf.dwGBitMask = 0xFF00, pf.dwBBitMask = 0xFF;
-    auto* s = new TDirectDrawSurface(DD);
-    EXPECT_TRUE(s->CreateSurface(d));
-    return s;
+    DrawnSurfaceTest::TearDown();
   }
   // Frames of two sprites moving over a background, blended, added and copied.
   std::vector<DWORD> DrawFrames(bool Reuse, std::uint64_t& Reused, std::uint64_t& Restored) {
@@ -390,7 +342,6 @@ class BlendReuseSurfaceTest : public ::testing::Test {
     DXRSetBlendReuseEnabled(true);
     return pixels;
   }
-  TDirectDraw* DD = nullptr;
 };
 
 TEST_F(BlendReuseSurfaceTest, RepeatedSpriteDrawsReuseTheirRoutine) {

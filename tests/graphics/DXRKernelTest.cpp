@@ -4,15 +4,14 @@
 // routine.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "DXRenderTestSupport.h"
 
+using dxrtest::Pick;
 using dxrtest::TestPixels;
 
 namespace {
@@ -25,29 +24,10 @@ const bool PlanOnly = [] {
   return off;
 }();
 
-// The default machine is shared by every test of the program, and its temporaries outlive
-// every draw: what a test seeds there (and the kernel switches it turns) is put back after it,
-// so that no later test starts from what this one left.
+// Every test here puts the shared default machine back as it found it.
 class DXRKernel : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const TDXRMachine& m = *DXRDefaultMachine();
-    std::copy(std::begin(m.Temporaries), std::end(m.Temporaries), std::begin(SavedTemporaries));
-    SavedKernels = DXRKernelsEnabled();
-    SavedVectors = DXRKernelVectorsEnabled();
-  }
-  void TearDown() override {
-    TDXRMachine& m = *DXRDefaultMachine();
-    // The draws' surfaces are gone with the test.
-    m.Reset();
-    std::copy(std::begin(SavedTemporaries), std::end(SavedTemporaries), std::begin(m.Temporaries));
-    DXRSetKernelsEnabled(SavedKernels);
-    DXRSetKernelVectorsEnabled(SavedVectors);
-  }
-
  private:
-  DXRChannelGroup SavedTemporaries[TDXRMachine::MaxTemporaries];
-  bool SavedKernels = true, SavedVectors = true;
+  dxrtest::KeepDefaultMachine Kept;
 };
 
 struct Format {
@@ -73,18 +53,6 @@ const Format kFormats[] = {
 };
 constexpr int kFormatCount = sizeof(kFormats) / sizeof(kFormats[0]);
 
-TestPixels MakePicture(const Format& F, int W, int H, std::mt19937& Rng) {
-  TestPixels p = F.Indexed ? TestPixels::Indexed(W, H, F.Bits)
-                           : TestPixels::RGB(W, H, F.Bits, F.R, F.G, F.B, F.A);
-  for (BYTE& b : p.Mem) b = static_cast<BYTE>(Rng());
-  for (auto& e : p.S.Palette)
-    for (BYTE& b : e) b = static_cast<BYTE>(Rng());
-  return p;
-}
-
-int Pick(std::mt19937& Rng, int Lo, int Hi) {
-  return std::uniform_int_distribution<int>(Lo, Hi)(Rng);
-}
 template <class T, std::size_t N>
 T PickOf(std::mt19937& Rng, const T (&List)[N]) {
   return List[static_cast<std::size_t>(Pick(Rng, 0, static_cast<int>(N) - 1))];
@@ -93,6 +61,23 @@ T PickOf(std::mt19937& Rng, const T (&List)[N]) {
 int PickSize(std::mt19937& Rng) {
   const int r = Pick(Rng, 0, 9);
   return r == 0 ? 1 : r < 4 ? Pick(Rng, 1, 9) : Pick(Rng, 10, 41);
+}
+
+// A machine drawing its first stage, Src stepped a texel a pixel along each row and never
+// wrapped, onto Dest, as the blit layer sets up an unscaled blit; the caller sets the rest.
+DXRTextureStage& StepAlongRows(TDXRMachine& M, DXRSurface& Dest, DXRSurface& Src) {
+  M.Dest = &Dest;
+  DXRTextureStage& t = M.TextureStages[0];
+  t.Surface = &Src;
+  t.NoWrap = 1;
+  t.StepU = 0x10000;
+  t.FixedSteps = 1;
+  return t;
+}
+// Compiles the blend Op of the first stage onto the destination.
+void CompileOntoDest(TDXRMachine& M, int Op) {
+  M.Compile(M.AddBlendNode(static_cast<DXRBlendOp>(Op), M.AddTextureNode(0),
+                           M.AddKindNode(DXR_NODE_DEST)));
 }
 
 struct Draw {
@@ -240,8 +225,8 @@ TEST_F(DXRKernel, RandomDrawsGiveThePlansBytesAndState) {
     // Now and then two pictures of one format, so the same-format raw copy gets its share.
     const Format& df = Pick(rng, 0, 3) == 0 ? sf : kFormats[dfi];
     const bool self = Pick(rng, 0, 30) == 0;
-    TestPixels src = MakePicture(sf, PickSize(rng), PickSize(rng), rng);
-    TestPixels dst = self ? src : MakePicture(df, PickSize(rng), PickSize(rng), rng);
+    TestPixels src = dxrtest::RandomPicture(sf, PickSize(rng), PickSize(rng), rng);
+    TestPixels dst = self ? src : dxrtest::RandomPicture(df, PickSize(rng), PickSize(rng), rng);
     const Format& dfmt = self ? sf : df;
     const Draw d = RandomDraw(rng, src, dst);
 
@@ -313,23 +298,17 @@ TEST_F(DXRKernel, RoutinesWithoutAKernelRunThePlan) {
   for (const Variant& v : kVariants)
     for (int op : {1, 3, 10}) {
       SCOPED_TRACE(std::string(v.Name) + " op " + std::to_string(op));
-      TestPixels src = MakePicture(kFormats[0], 16, 8, rng);
-      TestPixels dst = MakePicture(kFormats[0], 16, 8, rng);
+      TestPixels src = dxrtest::RandomPicture(kFormats[0], 16, 8, rng);
+      TestPixels dst = dxrtest::RandomPicture(kFormats[0], 16, 8, rng);
       TestPixels depth = TestPixels::RGB(16, 8, 32, 0, 0, 0);
       TestPixels outs[2] = {dst, dst};
       for (int kernels = 0; kernels < 2; ++kernels) {
         DXRSetKernelsEnabled(kernels == 1);
         TDXRMachine m;
-        m.Dest = &outs[kernels].S;
-        DXRTextureStage& t = m.TextureStages[0];
-        t.Surface = &src.S;
-        t.NoWrap = 1;
-        t.StepU = 0x10000;
-        t.FixedSteps = 1;
+        DXRTextureStage& t = StepAlongRows(m, outs[kernels].S, src.S);
         for (WORD& w : t.Defaults.W) w = 0x8000;
         v.Change(m, depth.S);
-        m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
-                                 m.AddKindNode(DXR_NODE_DEST)));
+        CompileOntoDest(m, op);
         EXPECT_FALSE(m.Plan.Kernel.Chosen);
         for (int y = 0; y < 8; ++y) {
           m.X = 1;
@@ -356,8 +335,8 @@ TEST_F(DXRKernel, DirectRunsAgreeWithThePlan) {
       for (int op : {1, 3, 8, 10}) {
         SCOPED_TRACE(std::string(kFormats[pair[0]].Name) + " onto " + kFormats[pair[1]].Name +
                      (words ? " words" : " bytes") + " op " + std::to_string(op));
-        TestPixels src = MakePicture(kFormats[pair[0]], 9, 5, rng);
-        TestPixels dst = MakePicture(kFormats[pair[1]], 20, 6, rng);
+        TestPixels src = dxrtest::RandomPicture(kFormats[pair[0]], 9, 5, rng);
+        TestPixels dst = dxrtest::RandomPicture(kFormats[pair[1]], 20, 6, rng);
         TestPixels outs[2] = {dst, dst};
         MachineState ends[2];
         for (int kernels = 0; kernels < 2; ++kernels) {
@@ -366,16 +345,11 @@ TEST_F(DXRKernel, DirectRunsAgreeWithThePlan) {
           TDXRMachine m;
           for (int repeat = 0; repeat < 2; ++repeat) {
             m.Reset();
-            m.Dest = &outs[kernels].S;
-            DXRTextureStage& t = m.TextureStages[0];
-            t.Surface = &src.S;
-            t.NoWrap = 1;
-            t.StepU = 0x10000;
+            DXRTextureStage& t = StepAlongRows(m, outs[kernels].S, src.S);
             // The second compile reads the steps at every pixel in both arithmetics.
             t.FixedSteps = repeat == 0 ? 1 : 0;
             for (WORD& x : t.Defaults.W) x = 0x4000;
-            m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
-                                     m.AddKindNode(DXR_NODE_DEST)));
+            CompileOntoDest(m, op);
             EXPECT_EQ(m.Plan.Kernel.Chosen, kernels == 1);
             const int starts[] = {-3 * 0x10000, 0, 5 * 0x10000 + 0x1234, 12 * 0x10000};
             for (int y = 0; y < 6; ++y) {
@@ -405,20 +379,15 @@ TEST_F(DXRKernel, DirectRunsAgreeWithThePlan) {
 TEST_F(DXRKernel, PaletteChangedAfterCompileIsTheOneDrawn) {
   if (PlanOnly) GTEST_SKIP() << "kernels are off for this run";
   std::mt19937 rng(3);
-  TestPixels src = MakePicture(kFormats[6], 12, 2, rng);
-  TestPixels dst = MakePicture(kFormats[0], 12, 2, rng);
+  TestPixels src = dxrtest::RandomPicture(kFormats[6], 12, 2, rng);
+  TestPixels dst = dxrtest::RandomPicture(kFormats[0], 12, 2, rng);
   TestPixels outs[2] = {dst, dst};
   for (int kernels = 0; kernels < 2; ++kernels) {
     DXRSetKernelsEnabled(kernels == 1);
     TestPixels s = src;
     TDXRMachine m;
-    m.Dest = &outs[kernels].S;
-    DXRTextureStage& t = m.TextureStages[0];
-    t.Surface = &s.S;
-    t.NoWrap = 1;
-    t.StepU = 0x10000;
-    t.FixedSteps = 1;
-    m.Compile(m.AddBlendNode(DXR_BLEND_ADD, m.AddTextureNode(0), m.AddKindNode(DXR_NODE_DEST)));
+    DXRTextureStage& t = StepAlongRows(m, outs[kernels].S, s.S);
+    CompileOntoDest(m, DXR_BLEND_ADD);
     EXPECT_EQ(m.Plan.Kernel.Chosen, kernels == 1);
     for (int y = 0; y < 2; ++y) {
       for (auto& e : s.S.Palette) e[1] = static_cast<BYTE>(e[1] + 40 * (y + 1));
@@ -448,8 +417,8 @@ TEST_F(DXRKernel, WholeRowCopiesMatchThePlan) {
   };
   for (const Copy& c : copies) {
     SCOPED_TRACE(kFormats[c.Format].Name);
-    TestPixels src = MakePicture(kFormats[c.Format], 8, 6, rng);
-    TestPixels dst = MakePicture(kFormats[c.Format], 8, 6, rng);
+    TestPixels src = dxrtest::RandomPicture(kFormats[c.Format], 8, 6, rng);
+    TestPixels dst = dxrtest::RandomPicture(kFormats[c.Format], 8, 6, rng);
     TestPixels outs[2] = {dst, dst};
     for (int kernels = 0; kernels < 2; ++kernels) {
       DXRSetKernelsEnabled(kernels == 1);
@@ -477,8 +446,8 @@ TEST_F(DXRKernel, RowsOfEveryLengthMatchThePlan) {
         for (int width = 1; width <= 70; ++width) {
           SCOPED_TRACE(std::string(kFormats[f].Name) + " op " + std::to_string(op) +
                        (keyed ? " keyed" : "") + " width " + std::to_string(width));
-          TestPixels src = MakePicture(kFormats[f], 72, 3, rng);
-          TestPixels dst = MakePicture(kFormats[f], 80, 3, rng);
+          TestPixels src = dxrtest::RandomPicture(kFormats[f], 72, 3, rng);
+          TestPixels dst = dxrtest::RandomPicture(kFormats[f], 80, 3, rng);
           const int from = width % 3, to = width % 5;
           const TRect srcRect{from, 0, from + width, 3};
           const TRect destRect{to, 0, to + width, 3};
@@ -511,21 +480,15 @@ TEST_F(DXRKernel, BatchesOfRowsReachingOutsideThePictureDrawItsRowsOnly) {
       for (int firstRow : {-2, 0, 3, 5}) {
         SCOPED_TRACE(std::string(kFormats[f].Name) + " op " + std::to_string(op) + " first row " +
                      std::to_string(firstRow));
-        TestPixels src = MakePicture(kFormats[f], 20, 6, rng);
-        TestPixels dst = MakePicture(kFormats[f], 24, 9, rng);
+        TestPixels src = dxrtest::RandomPicture(kFormats[f], 20, 6, rng);
+        TestPixels dst = dxrtest::RandomPicture(kFormats[f], 24, 9, rng);
         TestPixels outs[2] = {dst, dst};
         for (int kernels = 0; kernels < 2; ++kernels) {
           DXRSetKernelsEnabled(kernels == 1);
           TDXRMachine m;
-          m.Dest = &outs[kernels].S;
-          DXRTextureStage& t = m.TextureStages[0];
-          t.Surface = &src.S;
-          t.NoWrap = 1;
-          t.StepU = 0x10000;
-          t.FixedSteps = 1;
+          DXRTextureStage& t = StepAlongRows(m, outs[kernels].S, src.S);
           for (WORD& w : t.Defaults.W) w = 0x8000;
-          m.Compile(m.AddBlendNode(static_cast<DXRBlendOp>(op), m.AddTextureNode(0),
-                                   m.AddKindNode(DXR_NODE_DEST)));
+          CompileOntoDest(m, op);
           const int rows = 7, count = 18, u = 0x10000;
           const int v = firstRow * 0x10000;
           if (kernels == 1) {

@@ -1,10 +1,15 @@
-// Pixel memory described as a renderer surface, and a guard that restores the renderer's
-// arithmetic option after a test that switches it.
+// Pixel memory described as a renderer surface, random pictures of it, and guards that restore
+// the renderer's arithmetic option and its shared default machine after a test that changes
+// them.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <vector>
 
+#include "framework/graphics/DXRKernel.h"
 #include "framework/graphics/DXRender.h"
 
 namespace dxrtest {
@@ -104,6 +109,48 @@ class UseWords {
  private:
   bool Saved;
 };
+
+// The default machine is shared by every test of the program, and its temporaries outlive
+// every draw: what a test seeds there (and the kernel switches it turns) is put back when the
+// guard goes, so that no later test starts from what this one left.
+class KeepDefaultMachine {
+ public:
+  KeepDefaultMachine()
+      : SavedKernels(DXRKernelsEnabled()), SavedVectors(DXRKernelVectorsEnabled()) {
+    const TDXRMachine& m = *DXRDefaultMachine();
+    std::copy(std::begin(m.Temporaries), std::end(m.Temporaries), std::begin(SavedTemporaries));
+  }
+  ~KeepDefaultMachine() {
+    TDXRMachine& m = *DXRDefaultMachine();
+    // The draws' surfaces are gone with the test.
+    m.Reset();
+    std::copy(std::begin(SavedTemporaries), std::end(SavedTemporaries), std::begin(m.Temporaries));
+    DXRSetKernelsEnabled(SavedKernels);
+    DXRSetKernelVectorsEnabled(SavedVectors);
+  }
+  KeepDefaultMachine(const KeepDefaultMachine&) = delete;
+  KeepDefaultMachine& operator=(const KeepDefaultMachine&) = delete;
+
+ private:
+  DXRChannelGroup SavedTemporaries[TDXRMachine::MaxTemporaries];
+  bool SavedKernels, SavedVectors;
+};
+
+// A picture of format F (anything with Indexed, Bits and the R, G, B, A masks) filled with
+// random bytes, its palette too.
+template <class Format>
+TestPixels RandomPicture(const Format& F, int W, int H, std::mt19937& Rng) {
+  TestPixels p = F.Indexed ? TestPixels::Indexed(W, H, F.Bits)
+                           : TestPixels::RGB(W, H, F.Bits, F.R, F.G, F.B, F.A);
+  for (BYTE& b : p.Mem) b = static_cast<BYTE>(Rng());
+  for (auto& e : p.S.Palette)
+    for (BYTE& b : e) b = static_cast<BYTE>(Rng());
+  return p;
+}
+
+inline int Pick(std::mt19937& Rng, int Lo, int Hi) {
+  return std::uniform_int_distribution<int>(Lo, Hi)(Rng);
+}
 
 inline DXRChannelGroup Group(WORD R, WORD G, WORD B, WORD A) {
   DXRChannelGroup g;

@@ -13,6 +13,7 @@
 #include "platform/gdi/PixelBuffer.h"
 #include "platform/rtl/Streams.h"
 #include "support/Bytes.h"
+#include "support/DibFiles.h"
 
 namespace {
 
@@ -33,25 +34,6 @@ Bytes Body(int bits, DWORD r, DWORD g, DWORD b, int width,
     body.Zeros(static_cast<std::size_t>(rowBytes - width * bits / 8));
   }
   return body;
-}
-
-std::unique_ptr<TDIB> Read(const Bytes& body) {
-  auto dib = std::make_unique<TDIB>();
-  const Bytes file = Bytes::File(body);
-  TMemoryStream s;
-  s.WriteBuffer(file.Data.data(), static_cast<std::int64_t>(file.Data.size()));
-  s.SetPosition(0);
-  dib->LoadFromStream(&s);
-  return dib;
-}
-
-std::string ErrorOf(const Bytes& body) {
-  try {
-    Read(body);
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
 }
 
 // What the picture shows: drawn through a canvas onto 8-8-8 pixels.
@@ -81,8 +63,8 @@ constexpr DWORD kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 TEST(DibMaskLayout, SixteenBitBlueGreenRedShowsItsOwnColours) {
   for (bool topDown : {false, true}) {
     // 5-6-5 with blue highest: red, green, blue and white, over two rows.
-    auto dib =
-        Read(Body(16, 0x001F, 0x07E0, 0xF800, 2, {{0x001F, 0x07E0}, {0xF800, 0xFFFF}}, topDown));
+    auto dib = ReadDibBody(
+        Body(16, 0x001F, 0x07E0, 0xF800, 2, {{0x001F, 0x07E0}, {0xF800, 0xFFFF}}, topDown));
     EXPECT_EQ(dib->NowPixelFormat(), MakeDIBPixelFormat(5, 6, 5));
     // Held as the image keeps 5-6-5: red highest.
     EXPECT_EQ(dib->Pixels(0, 0), 0xF800u);
@@ -96,7 +78,7 @@ TEST(DibMaskLayout, SixteenBitBlueGreenRedShowsItsOwnColours) {
   }
 
   // 5-5-5 with blue highest, the spare top bit set: it is no colour and is dropped.
-  auto dib = Read(Body(16, 0x001F, 0x03E0, 0x7C00, 3, {{0x801F, 0x03E0, 0x7C00}}));
+  auto dib = ReadDibBody(Body(16, 0x001F, 0x03E0, 0x7C00, 3, {{0x801F, 0x03E0, 0x7C00}}));
   EXPECT_EQ(dib->NowPixelFormat(), MakeDIBPixelFormat(5, 5, 5));
   EXPECT_EQ(dib->Pixels(0, 0), 0x7C00u);
   EXPECT_EQ(dib->Pixels(1, 0), 0x03E0u);
@@ -105,13 +87,13 @@ TEST(DibMaskLayout, SixteenBitBlueGreenRedShowsItsOwnColours) {
   EXPECT_EQ(Shown(*dib, 2, 0), kBlue);
 
   // 5-6-5 laid out green highest, then red, then blue: every channel from its own place.
-  auto mixed = Read(Body(16, 0x03E0, 0xFC00, 0x001F, 1, {{(21u << 5) | (42u << 10) | 9u}}));
+  auto mixed = ReadDibBody(Body(16, 0x03E0, 0xFC00, 0x001F, 1, {{(21u << 5) | (42u << 10) | 9u}}));
   EXPECT_EQ(mixed->Pixels(0, 0), (21u << 11) | (42u << 5) | 9u);
 }
 
 TEST(DibMaskLayout, ThirtyTwoAndTwentyFourBitShiftedMasks) {
   // Red in the top byte, then green, then blue; the lowest byte is no colour.
-  auto dib = Read(Body(32, 0xFF000000, 0xFF0000, 0xFF00, 2, {{0xFF000000, 0x112233AA}}));
+  auto dib = ReadDibBody(Body(32, 0xFF000000, 0xFF0000, 0xFF00, 2, {{0xFF000000, 0x112233AA}}));
   EXPECT_EQ(dib->NowPixelFormat(), MakeDIBPixelFormat(8, 8, 8));
   EXPECT_EQ(dib->Pixels(0, 0), 0xFF0000u);
   EXPECT_EQ(dib->Pixels(1, 0), 0x112233u);
@@ -119,11 +101,11 @@ TEST(DibMaskLayout, ThirtyTwoAndTwentyFourBitShiftedMasks) {
   EXPECT_EQ(Shown(*dib, 1, 0), 0x112233u);
 
   // Blue-green-red in the low three bytes.
-  auto bgr = Read(Body(32, 0xFF, 0xFF00, 0xFF0000, 1, {{0x00332211}}));
+  auto bgr = ReadDibBody(Body(32, 0xFF, 0xFF00, 0xFF0000, 1, {{0x00332211}}));
   EXPECT_EQ(bgr->Pixels(0, 0), 0x112233u);
 
   // Masks on a 24-bit file are honoured the same way (its pixels read blue-green-red).
-  auto wide = Read(Body(24, 0xFF, 0xFF00, 0xFF0000, 1, {{0x0000FF}}));
+  auto wide = ReadDibBody(Body(24, 0xFF, 0xFF00, 0xFF0000, 1, {{0x0000FF}}));
   EXPECT_EQ(wide->Pixels(0, 0), Swapped24(0xFF0000));
   EXPECT_EQ(Shown(*wide, 0, 0), kRed);
 }
@@ -141,7 +123,7 @@ TEST(DibMaskLayout, LayoutsTheImageKeepsReadToTheSameBytes) {
     std::vector<DWORD> row;
     for (DWORD v = 0; v < 64; ++v) row.push_back((v * 0x9E3779B9u) >> (32 - c.Bits));
     const Bytes body = Body(c.Bits, c.R, c.G, c.B, 64, {row});
-    auto dib = Read(body);
+    auto dib = ReadDibBody(body);
     for (int x = 0; x < 64; ++x)
       ASSERT_EQ(dib->Pixels(x, 0), c.Bits == 24 ? Swapped24(row[x]) : row[x])
           << c.Bits << " bits, " << x;
@@ -160,17 +142,17 @@ TEST(DibMaskLayout, MasksThatDescribeNoLayoutAreRefused) {
   const std::string invalid = "EInvalidGraphic: DIB is invalid";
   const std::vector<std::vector<DWORD>> pixel = {{0x1234}};
   // Overlapping.
-  EXPECT_EQ(ErrorOf(Body(16, 0xF800, 0x0FE0, 0x001F, 1, pixel)), invalid);
-  EXPECT_EQ(ErrorOf(Body(32, 0xFF0000, 0xFF0000, 0xFF, 1, pixel)), invalid);
+  EXPECT_EQ(DibErrorOf(Body(16, 0xF800, 0x0FE0, 0x001F, 1, pixel)), invalid);
+  EXPECT_EQ(DibErrorOf(Body(32, 0xFF0000, 0xFF0000, 0xFF, 1, pixel)), invalid);
   // With a gap.
-  EXPECT_EQ(ErrorOf(Body(16, 0xF400, 0x03E0, 0x001F, 1, pixel)), invalid);
-  EXPECT_EQ(ErrorOf(Body(32, 0xFF0000, 0xF0F0, 0xFF, 1, pixel)), invalid);
+  EXPECT_EQ(DibErrorOf(Body(16, 0xF400, 0x03E0, 0x001F, 1, pixel)), invalid);
+  EXPECT_EQ(DibErrorOf(Body(32, 0xFF0000, 0xF0F0, 0xFF, 1, pixel)), invalid);
   // Past the pixel's 16 bits.
-  EXPECT_EQ(ErrorOf(Body(16, 0x1F0000, 0x07E0, 0x001F, 1, pixel)), invalid);
+  EXPECT_EQ(DibErrorOf(Body(16, 0x1F0000, 0x07E0, 0x001F, 1, pixel)), invalid);
   // Proper masks of widths no image keeps are still a pixel format it cannot hold.
-  EXPECT_EQ(ErrorOf(Body(16, 0x0F00, 0x00F0, 0x000F, 1, pixel)),
+  EXPECT_EQ(DibErrorOf(Body(16, 0x0F00, 0x00F0, 0x000F, 1, pixel)),
             "EInvalidGraphicOperation: PixelFormat in invalid");
-  EXPECT_EQ(ErrorOf(Body(16, 0, 0x07E0, 0x001F, 1, pixel)),
+  EXPECT_EQ(DibErrorOf(Body(16, 0, 0x07E0, 0x001F, 1, pixel)),
             "EInvalidGraphicOperation: PixelFormat in invalid");
 }
 

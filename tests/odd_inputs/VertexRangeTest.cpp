@@ -5,7 +5,6 @@
 // drawer and the span drawer are held to it, with and without a texture.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -13,27 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
 #include "platform/d3d/Rasterizer.h"
 #include "platform/ddraw/DDraw.h"
 #include "platform/ddraw/DDrawObjects.h"
-#include "platform/win/ComPtr.h"
+#include "support/SoftwareD3DTest.h"
 #include "support/Watchdog.h"
 
 namespace {
 
-using Surf7 = ComPtr<IDirectDrawSurface7>;
+using d3dtest::kFvf;
+using d3dtest::Surf7;
+using d3dtest::Vtx;
 constexpr int kW = 48, kH = 40;
 constexpr std::uint32_t kBackground = 0x00123456, kTexel = 0x0000FF00;
 constexpr DWORD kWhite = 0xFFFFFFFF;
-
-struct Vtx {
-  float X, Y, Z, Rhw;
-  DWORD Diffuse, Specular;
-  float U, V;
-};
-constexpr DWORD kFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
 
 std::string Num(float f) {
   std::ostringstream s;
@@ -62,54 +55,26 @@ const float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kFar[] = {2.2e9f, -2.2e9f, 3e9f, 1e30f, -1e30f, 3e38f, kInf, -kInf, kNaN};
 
-class VertexRangeTest : public ::testing::Test {
+class VertexRangeTest : public d3dtest::DirectDraw7Test {
  protected:
   void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    void* p = nullptr;
-    ASSERT_EQ(DirectDrawCreateEx(nullptr, &p, IID_IDirectDraw7, nullptr), DD_OK);
-    DD7 = ComPtr<IDirectDraw7>::Attach(static_cast<IDirectDraw7*>(p));
-    ASSERT_EQ(DD7->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
+    DirectDraw7Test::SetUp();
+    if (HasFatalFailure()) return;
     Target = Make(kW, kH, 0);
     Texture = Make(16, 16, DDSCAPS_TEXTURE);
     for (std::uint32_t& t : Words(Texture)) t = kTexel;
-    Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
-    Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
-    Stage[D3DTSS_COLOROP] = D3DTOP_MODULATE;
-    Stage[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-    Stage[D3DTSS_COLORARG2] = D3DTA_CURRENT;
-    Stage[D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
-    Stage[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-    Stage[D3DTSS_MAGFILTER] = D3DTFG_POINT;
-    Stage[D3DTSS_MINFILTER] = D3DTFN_POINT;
   }
   void TearDown() override {
     Target.Reset();
     Texture.Reset();
-    DD7.Reset();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    ddraw::ResetMachine();
+    DirectDraw7Test::TearDown();
   }
 
   Surf7 Make(int w, int h, DWORD caps) {
-    DDSURFACEDESC2 d{};
-    d.dwSize = kDDSurfaceDesc2Size;
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = static_cast<DWORD>(w);
-    d.dwHeight = static_cast<DWORD>(h);
-    d.ddsCaps.dwCaps = caps | DDSCAPS_SYSTEMMEMORY;
-    d.ddpfPixelFormat.dwSize = kDDPixelFormatSize;
-    d.ddpfPixelFormat.dwRGBBitCount = 32;
-    d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-    d.ddpfPixelFormat.dwRBitMask = 0xFF0000, d.ddpfPixelFormat.dwGBitMask = 0xFF00;
-    d.ddpfPixelFormat.dwBBitMask = 0xFF;
-    IDirectDrawSurface7* s = nullptr;
-    EXPECT_EQ(DD7->CreateSurface(&d, &s, nullptr), DD_OK);
-    return Surf7::Attach(s);
+    return MakeSurface(w, h, d3dtest::RgbFormat(32, 0xFF0000, 0xFF00, 0xFF), caps);
   }
   static std::vector<std::uint32_t> Pixels(const Surf7& s) {
-    ddraw::PixelStore& store = ddraw::Surface::From(s.Get())->Store();
+    ddraw::PixelStore& store = StoreOf(s);
     std::vector<std::uint32_t> out;
     for (int y = 0; y < store.Height; ++y)
       for (int x = 0; x < store.Width; ++x) {
@@ -133,7 +98,7 @@ class VertexRangeTest : public ::testing::Test {
     Iter begin() { return {&Store, 0}; }
     Iter end() { return {&Store, Store.Width * Store.Height}; }
   };
-  static WordsOf Words(const Surf7& s) { return {ddraw::Surface::From(s.Get())->Store()}; }
+  static WordsOf Words(const Surf7& s) { return {StoreOf(s)}; }
 
   void Clear() {
     for (std::uint32_t& p : Words(Target)) p = kBackground;
@@ -144,17 +109,15 @@ class VertexRangeTest : public ::testing::Test {
   HRESULT Draw(const Drawing& d, const std::vector<Vtx>& v,
                D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST) {
     d3d::RasterStates s;
-    s.Render = &Render;
-    s.Stage0 = &Stage;
+    s.Render = &States.Render;
+    s.Stage0 = &States.Stage;
     s.Texture = d.Textured ? ddraw::Surface::From(Texture.Get()) : nullptr;
     return d3d::Rasterize(*ddraw::Surface::From(Target.Get()), s, type, kFvf, v.data(),
                           static_cast<DWORD>(v.size()), d.Path);
   }
 
-  ComPtr<IDirectDraw7> DD7;
   Surf7 Target, Texture;
-  std::array<DWORD, kD3DRenderStateCount> Render{};
-  std::array<DWORD, kD3DTextureStageStateCount> Stage{};
+  d3dtest::States States;
 };
 
 TEST_F(VertexRangeTest, TrianglesBesideTheTargetAtAnyDistanceDrawNothingAndReturnAtOnce) {
@@ -246,9 +209,9 @@ TEST_F(VertexRangeTest, TextureCoordinatesBeyondAnyIntKeepToTheTexture) {
   const Drawing perPixel{true, d3d::RasterPath::PerPixel};
   for (DWORD address : {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP})
     for (DWORD filter : {D3DTFG_POINT, D3DTFG_LINEAR}) {
-      Stage[D3DTSS_ADDRESSU] = Stage[D3DTSS_ADDRESSV] = address;
-      Stage[D3DTSS_MAGFILTER] = filter;
-      Stage[D3DTSS_MINFILTER] = filter == D3DTFG_LINEAR ? D3DTFN_LINEAR : D3DTFN_POINT;
+      States.Stage[D3DTSS_ADDRESSU] = States.Stage[D3DTSS_ADDRESSV] = address;
+      States.Stage[D3DTSS_MAGFILTER] = filter;
+      States.Stage[D3DTSS_MINFILTER] = filter == D3DTFG_LINEAR ? D3DTFN_LINEAR : D3DTFN_POINT;
       const std::vector<std::vector<Vtx>> shapes = {
           {At(-0.5f, -0.5f, 0, 0, 1), At(kW, -0.5f, 1, 0, -1), At(-0.5f, kH, 0, 1, 1)},
           {At(-0.5f, -0.5f, 0, 0, 1e-30f), At(kW, -0.5f, 1, 0, -1e30f), At(-0.5f, kH, 0, 1, 1)},

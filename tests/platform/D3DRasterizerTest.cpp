@@ -7,72 +7,48 @@
 #include <limits>
 #include <vector>
 
-#include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
 #include "platform/ddraw/DDraw.h"
 #include "platform/win/ComPtr.h"
+#include "support/SoftwareD3DTest.h"
 
 namespace {
 
-using Surf7 = ComPtr<IDirectDrawSurface7>;
-constexpr DWORD kFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
+using d3dtest::kFvf;
+using d3dtest::RgbFormat;
+using d3dtest::Surf7;
 
-class D3DRasterizerTest : public ::testing::Test {
+class D3DRasterizerTest : public d3dtest::DirectDraw7Test {
  protected:
   void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
     d3d::ResetMachine();
-    void* p = nullptr;
-    ASSERT_EQ(DirectDrawCreateEx(nullptr, &p, IID_IDirectDraw7, nullptr), DD_OK);
-    DD7 = ComPtr<IDirectDraw7>::Attach(static_cast<IDirectDraw7*>(p));
-    ASSERT_EQ(DD7->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
+    DirectDraw7Test::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(DD7.As(IID_IDirect3D7, D3D7), S_OK);
   }
   void TearDown() override {
     Dev.Reset();
     Target.Reset();
     D3D7.Reset();
-    DD7.Reset();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
+    DirectDraw7Test::TearDown();
     EXPECT_EQ(d3d::LiveDeviceCount(), 0);
-    ddraw::ResetMachine();
     d3d::ResetMachine();
   }
 
-  static DDPIXELFORMAT Rgb(int bits, DWORD r, DWORD g, DWORD b, DWORD a = 0) {
-    DDPIXELFORMAT f;
-    f.dwSize = kDDPixelFormatSize;
-    f.dwFlags = DDPF_RGB | (a ? DDPF_ALPHAPIXELS : 0);
-    f.dwRGBBitCount = static_cast<DWORD>(bits);
-    f.dwRBitMask = r, f.dwGBitMask = g, f.dwBBitMask = b, f.dwRGBAlphaBitMask = a;
-    return f;
-  }
-  Surf7 Make(int w, int h, const DDPIXELFORMAT& format, DWORD caps) {
-    DDSURFACEDESC2 d;
-    d.dwSize = kDDSurfaceDesc2Size;
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = static_cast<DWORD>(w);
-    d.dwHeight = static_cast<DWORD>(h);
-    d.ddsCaps.dwCaps = caps | DDSCAPS_SYSTEMMEMORY;
-    d.ddpfPixelFormat = format;
-    IDirectDrawSurface7* s = nullptr;
-    EXPECT_EQ(DD7->CreateSurface(&d, &s, nullptr), DD_OK);
-    return Surf7::Attach(s);
-  }
   // A target of 16 x 16 pixels filled with Fill, and a device drawing into it.
   void MakeTarget(const DDPIXELFORMAT& format, DWORD fill = 0) {
-    Target = Make(16, 16, format, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    Target = MakeSurface(16, 16, format, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 16; ++x) Put(Target.Get(), x, y, fill);
     IDirect3DDevice7* dev = nullptr;
     ASSERT_EQ(D3D7->CreateDevice(IID_IDirect3DRGBDevice, Target.Get(), &dev), D3D_OK);
     Dev = ComPtr<IDirect3DDevice7>::Attach(dev);
   }
-  void MakeTarget32(DWORD fill = 0) { MakeTarget(Rgb(32, 0xFF0000, 0xFF00, 0xFF), fill); }
+  void MakeTarget32(DWORD fill = 0) { MakeTarget(RgbFormat(32, 0xFF0000, 0xFF00, 0xFF), fill); }
   // A 32-bit texture (with an 8-bit alpha channel when asked) holding Texels row by row.
   Surf7 Texture(int w, int h, const std::vector<DWORD>& texels, bool alpha = false) {
-    Surf7 t = Make(w, h, Rgb(32, 0xFF0000, 0xFF00, 0xFF, alpha ? 0xFF000000u : 0), DDSCAPS_TEXTURE);
+    Surf7 t = MakeSurface(w, h, RgbFormat(32, 0xFF0000, 0xFF00, 0xFF, alpha ? 0xFF000000u : 0),
+                          DDSCAPS_TEXTURE);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) Put(t.Get(), x, y, texels[static_cast<std::size_t>(y * w + x)]);
     return t;
@@ -129,7 +105,6 @@ class D3DRasterizerTest : public ::testing::Test {
     Dev->SetTextureStageState(0, D3DTSS_MINFILTER, f);
   }
 
-  ComPtr<IDirectDraw7> DD7;
   ComPtr<IDirect3D7> D3D7;
   Surf7 Target;
   ComPtr<IDirect3DDevice7> Dev;
@@ -250,12 +225,8 @@ TEST_F(D3DRasterizerTest, BlendFactors) {
 }
 
 TEST_F(D3DRasterizerTest, SixteenBitTargetsAndPalettizedTextures) {
-  MakeTarget(Rgb(16, 0xF800, 0x07E0, 0x001F));
-  DDPIXELFORMAT indexed;
-  indexed.dwSize = kDDPixelFormatSize;
-  indexed.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
-  indexed.dwRGBBitCount = 8;
-  Surf7 t = Make(2, 1, indexed, DDSCAPS_TEXTURE);
+  MakeTarget(RgbFormat(16, 0xF800, 0x07E0, 0x001F));
+  Surf7 t = MakeSurface(2, 1, d3dtest::Indexed8Format(), DDSCAPS_TEXTURE);
   PALETTEENTRY entries[256] = {};
   entries[1] = {255, 0, 0, 0};
   entries[2] = {0, 255, 255, 0};

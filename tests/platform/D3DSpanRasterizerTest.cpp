@@ -7,24 +7,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <random>
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
-#include "platform/backend/HeadlessBackend.h"
 #include "platform/d3d/D3D.h"
 #include "platform/d3d/Rasterizer.h"
 #include "platform/ddraw/DDraw.h"
 #include "platform/ddraw/DDrawObjects.h"
-#include "platform/win/ComPtr.h"
+#include "support/SoftwareD3DTest.h"
 
 namespace {
 
-using Surf7 = ComPtr<IDirectDrawSurface7>;
+using d3dtest::kFvf;
+using d3dtest::States;
+using d3dtest::Surf7;
+using d3dtest::Vtx;
 constexpr int kW = 48, kH = 40;
 
 struct Format {
@@ -43,74 +45,24 @@ const Format kTextures[] = {
     {"565", 16, 0xF800, 0x07E0, 0x1F, 0},       {"1555", 16, 0x7C00, 0x03E0, 0x1F, 0x8000},
     {"4444", 16, 0x0F00, 0x00F0, 0x0F, 0xF000}, {"indexed", 8, 0, 0, 0, 0, true}};
 
-struct Vtx {
-  float X, Y, Z, Rhw;
-  DWORD Diffuse, Specular;
-  float U, V;
-};
-constexpr DWORD kFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
-
-class D3DSpanRasterizerTest : public ::testing::Test {
+class D3DSpanRasterizerTest : public d3dtest::DirectDraw7Test {
  public:
-  void SetUp() override {
-    backend::HeadlessBackend::InstallFresh();
-    ddraw::ResetMachine();
-    void* p = nullptr;
-    ASSERT_EQ(DirectDrawCreateEx(nullptr, &p, IID_IDirectDraw7, nullptr), DD_OK);
-    DD7 = ComPtr<IDirectDraw7>::Attach(static_cast<IDirectDraw7*>(p));
-    ASSERT_EQ(DD7->SetCooperativeLevel(0, DDSCL_NORMAL), DD_OK);
-  }
-  void TearDown() override {
-    DD7.Reset();
-    EXPECT_EQ(ddraw::LiveSurfaceCount(), 0);
-    ddraw::ResetMachine();
-  }
-
   Surf7 Make(int w, int h, const Format& f, DWORD caps) {
-    DDSURFACEDESC2 d{};
-    d.dwSize = kDDSurfaceDesc2Size;
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = static_cast<DWORD>(w);
-    d.dwHeight = static_cast<DWORD>(h);
-    d.ddsCaps.dwCaps = caps | DDSCAPS_SYSTEMMEMORY;
-    d.ddpfPixelFormat.dwSize = kDDPixelFormatSize;
-    d.ddpfPixelFormat.dwRGBBitCount = static_cast<DWORD>(f.Bits);
-    if (f.Indexed) {
-      d.ddpfPixelFormat.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
-    } else {
-      d.ddpfPixelFormat.dwFlags = DDPF_RGB | (f.A ? DDPF_ALPHAPIXELS : 0);
-      d.ddpfPixelFormat.dwRBitMask = f.R, d.ddpfPixelFormat.dwGBitMask = f.G;
-      d.ddpfPixelFormat.dwBBitMask = f.B, d.ddpfPixelFormat.dwRGBAlphaBitMask = f.A;
-    }
-    IDirectDrawSurface7* s = nullptr;
-    EXPECT_EQ(DD7->CreateSurface(&d, &s, nullptr), DD_OK);
-    return Surf7::Attach(s);
-  }
-  static ddraw::PixelStore& StoreOf(const Surf7& s) {
-    return ddraw::Surface::From(s.Get())->Store();
+    return MakeSurface(
+        w, h,
+        f.Indexed ? d3dtest::Indexed8Format() : d3dtest::RgbFormat(f.Bits, f.R, f.G, f.B, f.A),
+        caps);
   }
   static void FillRandom(const Surf7& s, std::mt19937& rng) {
     for (std::uint8_t& b : StoreOf(s).Bytes) b = static_cast<std::uint8_t>(rng());
   }
-
-  ComPtr<IDirectDraw7> DD7;
-};
-
-// The device's states at creation.
-struct States {
-  std::array<DWORD, kD3DRenderStateCount> Render{};
-  std::array<DWORD, kD3DTextureStageStateCount> Stage{};
-  States() {
-    Render[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
-    Render[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
-    Stage[D3DTSS_COLOROP] = D3DTOP_MODULATE;
-    Stage[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-    Stage[D3DTSS_COLORARG2] = D3DTA_CURRENT;
-    Stage[D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
-    Stage[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-    Stage[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
-    Stage[D3DTSS_MAGFILTER] = D3DTFG_POINT;
-    Stage[D3DTSS_MINFILTER] = D3DTFN_POINT;
+  // Two targets holding the same random bytes, one for each drawer.
+  std::pair<Surf7, Surf7> TwinTargets(const Format& f, std::mt19937& rng) {
+    Surf7 fast = Make(kW, kH, f, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    Surf7 slow = Make(kW, kH, f, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
+    FillRandom(fast, rng);
+    StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+    return {std::move(fast), std::move(slow)};
   }
 };
 
@@ -293,10 +245,7 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingLeavesTheSameBytesAsPixelByPixel) {
   for (int round = 0; round < 2000; ++round) {
     const Format& tf = kTargets[rng() % 5];
     const Format& xf = kTextures[rng() % 6];
-    Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-    Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-    FillRandom(fast, rng);
-    StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+    const auto [fast, slow] = TwinTargets(tf, rng);
     Surf7 texture = RandomTexture(*this, xf, rng, DD7.Get());
     States s;
     RandomStates(rng, s);
@@ -363,10 +312,7 @@ TEST_F(D3DSpanRasterizerTest, EveryQuadOfTheDrawerGoesBySpans) {
               SCOPED_TRACE(std::string(tf.Name) + " from " + xf.Name + (linear ? " linear" : "") +
                            ", blend " + std::to_string(blend) + (keyed ? " keyed" : "") +
                            (rotated ? " rotated" : ""));
-              Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-              Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-              FillRandom(fast, rng);
-              StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+              const auto [fast, slow] = TwinTargets(tf, rng);
               Surf7 texture = RandomTexture(*this, xf, rng, DD7.Get());
               States s;
               s.Render[D3DRENDERSTATE_COLORKEYENABLE] = keyed;
@@ -442,10 +388,7 @@ TEST_F(D3DSpanRasterizerTest, OnlyWhatSpansCannotDrawGoesPixelByPixel) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     const Format& tf = kTargets[c.Target];
-    Surf7 fast = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-    Surf7 slow = Make(kW, kH, tf, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-    FillRandom(fast, rng);
-    StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+    const auto [fast, slow] = TwinTargets(tf, rng);
     States s;
     std::vector<Vtx> v = DrawerQuad(rng, false, 0xFFFFFFFF);
     if (c.Sliver) {
@@ -484,10 +427,7 @@ TEST_F(D3DSpanRasterizerTest, PointSamplingOnTexelEdgesFollowsThePerPixelFormula
   for (int texW : {16, 7, 256}) {
     for (int scale : {-4, -2, 1, 2, 3}) {
       SCOPED_TRACE(std::to_string(texW) + " at " + std::to_string(scale));
-      Surf7 fast = Make(kW, kH, kTargets[0], DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-      Surf7 slow = Make(kW, kH, kTargets[0], DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE);
-      FillRandom(fast, rng);
-      StoreOf(slow).Bytes = StoreOf(fast).Bytes;
+      const auto [fast, slow] = TwinTargets(kTargets[0], rng);
       Surf7 texture = Make(texW, texW, kTextures[0], DDSCAPS_TEXTURE);
       FillRandom(texture, rng);
       States s;
