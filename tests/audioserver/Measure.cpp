@@ -1,0 +1,62 @@
+#include "audioserver/Measure.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/mci/MPlayer.h"
+
+namespace audioserver {
+
+namespace {
+
+ErrorFigures Figures(const std::vector<double>& e, std::size_t from, std::size_t to) {
+  ErrorFigures f;
+  f.count = to - from;
+  if (f.count == 0) return f;
+  double sum = 0;
+  for (std::size_t i = from; i < to; ++i) sum += e[i];
+  f.mean = sum / static_cast<double>(f.count);
+  double square = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    square += (e[i] - f.mean) * (e[i] - f.mean);
+    if (std::fabs(e[i]) > std::fabs(f.worst)) f.worst = e[i];
+  }
+  f.sd = std::sqrt(square / static_cast<double>(f.count));
+  return f;
+}
+
+}  // namespace
+
+Comparison Compare(const std::vector<PositionRead>& reads, const Alignment& heard) {
+  Comparison c;
+  for (const auto& r : reads) {
+    if (r.mode != mpPlaying) continue;
+    const auto frame = heard.HeardAt(r.ns);
+    if (!frame) continue;
+    c.ns.push_back(r.ns);
+    c.errorMs.push_back((static_cast<double>(r.frame) - *frame) * 1000.0 / 44100.0);
+  }
+  return c;
+}
+
+ErrorFigures Comparison::All() const { return Figures(errorMs, 0, errorMs.size()); }
+
+ErrorFigures Comparison::Between(double fromS, double toS) const {
+  if (ns.empty()) return {};
+  std::size_t from = 0, to = 0;
+  for (std::size_t i = 0; i < ns.size(); ++i) {
+    const double s = static_cast<double>(ns[i] - ns[0]) / 1e9;
+    if (s < fromS) from = i + 1;
+    if (s < toS) to = i + 1;
+  }
+  return Figures(errorMs, from, std::max(from, to));
+}
+
+std::string Format(const ErrorFigures& f) {
+  char text[160];
+  std::snprintf(text, sizeof text, "mean %+.2f ms, sd %.2f ms, worst %+.2f ms over %zu reads",
+                f.mean, f.sd, f.worst, f.count);
+  return text;
+}
+
+}  // namespace audioserver

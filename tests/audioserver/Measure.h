@@ -1,0 +1,32 @@
+// Position against what was heard: for every read of Position while playing that falls where
+// the recording heard music, Position minus the heard frame in ms (+ is Position ahead).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audioserver/Alignment.h"
+#include "audioserver/Player.h"
+
+namespace audioserver {
+
+struct ErrorFigures {
+  std::size_t count = 0;
+  double mean = 0, sd = 0;
+  double worst = 0;  // the error farthest from 0, with its sign
+};
+
+struct Comparison {
+  std::vector<std::int64_t> ns;
+  std::vector<double> errorMs;
+  ErrorFigures All() const;
+  // Over reads between `fromS` and `toS` seconds after the first one compared.
+  ErrorFigures Between(double fromS, double toS) const;
+};
+
+Comparison Compare(const std::vector<PositionRead>& reads, const Alignment& heard);
+
+std::string Format(const ErrorFigures& f);
+
+}  // namespace audioserver
