@@ -300,14 +300,30 @@ std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
   return std::nullopt;
 }
 
+double Alignment::SilentShare() const {
+  const auto& x = rec_.samples;
+  const std::int64_t first = FirstSound(x, 0);
+  if (first < 0 || first >= end_) return 1;
+  std::int64_t last = end_ - 1;
+  while (last > first && std::fabs(x[static_cast<std::size_t>(last)]) <= kSoundLevel) --last;
+  std::int64_t silent = 0;
+  for (std::int64_t i = first; i <= last; ++i)
+    if (std::fabs(x[static_cast<std::size_t>(i)]) <= kZeroLevel) ++silent;
+  return static_cast<double>(silent) / static_cast<double>(last - first + 1);
+}
+
 std::string Alignment::Describe() const {
   std::ostringstream out;
   out.precision(1);
   out << std::fixed << stretches_.size() << " stretch(es) of music:";
-  for (const auto& s : stretches_)
+  for (std::size_t i = 0; i < stretches_.size() && i < 4; ++i) {
+    const auto& s = stretches_[i];
     out << " [rec " << s.first << ".." << s.last << " = music " << s.musicFirst << ".."
         << s.musicLast << "]";
-  out << "; " << gaps_ << " gaps, " << poor_ << " poorly matched and "
+  }
+  if (stretches_.size() > 4) out << " ...";
+  out << "; " << SilentShare() * 100 << " % of the output silence, " << gaps_ << " gaps, " << poor_
+      << " poorly matched and "
       << std::count_if(blocks_.begin(), blocks_.end(), [](const Block& b) { return b.silent; })
       << " silent blocks of " << blocks_.size() << ", " << jumps_ << " jumps, lag wander "
       << wander_ << " frames";

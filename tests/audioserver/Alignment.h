@@ -53,6 +53,8 @@ class Alignment {
   int Gaps() const { return gaps_; }
   // The largest change of the lag within a stretch: frames of music gained or lost.
   double LagWander() const { return wander_; }
+  // The share of the output between its first and its last sound that is silence.
+  double SilentShare() const;
   std::string Describe() const;
 
  private:

@@ -115,7 +115,8 @@ class AudioServerTest : public ::testing::Test {
                        heard.LagWander() <= 2.0 &&
                        heard.Stretches().size() == static_cast<std::size_t>(pauses + 1);
     std::cout << "[ RESULT   ] " << what << " | " << PathLine(p.playerOutput) << " | "
-              << Format(all) << " | output " << (whole ? "whole" : "NOT whole") << "\n"
+              << Format(all) << " | output " << (whole ? "whole" : "NOT whole") << " | Position at "
+              << PositionSpeed(p.reads) << "x\n"
               << "             " << heard.Describe() << "\n"
               << "             " << p.rec.notes << "; marks within " << p.rec.markUncertaintyMs
               << " ms\n";
@@ -149,6 +150,23 @@ class AudioServerTest : public ::testing::Test {
   }
 
   std::string folder_;
+
+  // The native reference against the PulseAudio-protocol one, at the player's reads.
+  void CompareReferences(const Played& p, const Recording& other) {
+    const Alignment native(p.rec, Music(), p.reads.back().ns);
+    const Alignment pulse(other, Music(), p.reads.back().ns);
+    std::vector<double> d;
+    for (const auto& r : p.reads) {
+      const auto a = native.HeardAt(r.ns);
+      const auto b = pulse.HeardAt(r.ns);
+      if (a && b) d.push_back((*a - *b) * 1000 / 44100);
+    }
+    Comparison c;
+    c.errorMs = d;
+    c.ns.assign(d.size(), 0);
+    std::cout << "[ REFERENCE] native minus PulseAudio-protocol reference: " << Format(c.All())
+              << "\n             " << other.notes << "\n";
+  }
 
   // For looking into a case by hand: the recording, its blocks and the errors.
   void Keep(const Played& p, const Alignment& heard) {
@@ -230,10 +248,24 @@ TEST_P(PipeWireCase, PositionIsTheFrameHeardAndTheOutputWhole) {
   plan.seconds = CaseSeconds();
   auto recorder = PipeWireRecorder::Start(server->RuntimeFolder(), plan.seconds + 40, why);
   ASSERT_TRUE(recorder) << why;
+  // Where the quantum is forced, a second recorder over the PulseAudio protocol cannot change
+  // it: the two references are then compared, which says how far either may be trusted.
+  std::unique_ptr<PulseRecorder> second;
+  if (quantum > 0) {
+    second = PulseRecorder::Start(server->PulseServer(), why);
+    ASSERT_TRUE(second) << why;
+  }
   Played p;
+  Recording secondRec;
   PlayAndRecord(
-      *server, plan, [&] { return recorder->Finish(); }, p);
+      *server, plan,
+      [&] {
+        if (second) secondRec = second->Finish();
+        return recorder->Finish();
+      },
+      p);
   if (HasFatalFailure()) return;
+  if (second) CompareReferences(p, secondRec);
   Judge("PipeWire, quantum " + (quantum ? std::to_string(quantum) : std::string("default")), p, 0);
   if (HasFailure()) std::cout << server->Logs();
 }

@@ -39,6 +39,17 @@ Comparison Compare(const std::vector<PositionRead>& reads, const Alignment& hear
   return c;
 }
 
+double PositionSpeed(const std::vector<PositionRead>& reads) {
+  double frames = 0, seconds = 0;
+  for (std::size_t i = 1; i < reads.size(); ++i) {
+    if (reads[i].mode != mpPlaying || reads[i - 1].mode != mpPlaying) continue;
+    if (reads[i].frame < reads[i - 1].frame) continue;  // played again from the start
+    frames += static_cast<double>(reads[i].frame - reads[i - 1].frame);
+    seconds += static_cast<double>(reads[i].ns - reads[i - 1].ns) / 1e9;
+  }
+  return seconds > 0 ? frames / 44100.0 / seconds : 0;
+}
+
 ErrorFigures Comparison::All() const { return Figures(errorMs, 0, errorMs.size()); }
 
 ErrorFigures Comparison::Between(double fromS, double toS) const {

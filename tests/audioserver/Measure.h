@@ -25,6 +25,9 @@ struct Comparison {
   ErrorFigures Between(double fromS, double toS) const;
 };
 
+// How fast Position moved while playing, against the steady clock (1 is the music's speed).
+double PositionSpeed(const std::vector<PositionRead>& reads);
+
 Comparison Compare(const std::vector<PositionRead>& reads, const Alignment& heard);
 
 std::string Format(const ErrorFigures& f);

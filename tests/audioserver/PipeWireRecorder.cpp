@@ -115,7 +115,12 @@ Recording PipeWireRecorder::Finish() {
   std::map<std::int64_t, int> delays;
   for (std::int64_t i = 0; i < cycles; ++i) {
     const Cycle& c = cycles_[static_cast<std::size_t>(i)];
-    rec.marks.push_back({c.now, static_cast<double>(c.first - c.delay)});
+    // The monitor's frames of a cycle are what the sink took at the end of the cycle before:
+    // the driver consumes its input after the followers have run, and its monitor output
+    // reaches a follower in the next cycle. So at this cycle's time the sink was leaving a whole
+    // cycle past the first frame we got now (the server's own PulseAudio-protocol timing says
+    // the same), and what the path to us delays comes on top.
+    rec.marks.push_back({c.now, static_cast<double>(c.first + c.frames + c.delay)});
     ++sizes[c.frames];
     ++delays[c.delay];
   }

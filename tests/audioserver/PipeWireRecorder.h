@@ -1,8 +1,11 @@
 // A native PipeWire recorder on the null sink's monitor. The reference for what is heard: in
-// every graph cycle it takes the frames the sink consumed in that cycle together with the
-// cycle's driver time; the first of them left the sink at that time, less the delay the stream
-// reports for the path from the sink to us. Its uncertainty is the driver's own time stamp of the
-// cycle, well under 0.1 ms on a timer-driven null sink.
+// every graph cycle it takes the monitor's frames together with the cycle's driver time. Those
+// frames are what the sink consumed one cycle earlier (the driver takes its input after the
+// followers have run, and its monitor output reaches a follower in the next cycle), so at the
+// cycle's time the frame leaving the sink is the one after them, plus the delay the stream
+// reports for the path from the sink to us (0 here). Between cycles the sink is taken to play
+// on at its rate, as a device would. The time is the driver's own stamp of the cycle, to well
+// under 0.1 ms on a timer-driven null sink.
 #pragma once
 
 #include <atomic>
