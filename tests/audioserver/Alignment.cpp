@@ -47,6 +47,7 @@ Alignment::Alignment(const Recording& rec, const std::vector<float>& music44k, s
   musicEnvelope_ = Envelope(music_);
   Track();
   Gather();
+  JoinAcrossRests();
   FindGaps();
 }
 
@@ -208,14 +209,24 @@ void Alignment::Track() {
 
 void Alignment::Gather() {
   const auto& x = rec_.samples;
-  auto soundFrom = [&](std::int64_t i) {
-    while (i < static_cast<std::int64_t>(x.size()) &&
-           std::fabs(x[static_cast<std::size_t>(i)]) <= kSoundLevel)
-      ++i;
-    return i;
+  const auto size = static_cast<std::int64_t>(x.size());
+  // The ends of a stretch are where the sink stopped playing anything at all (a run of frames of
+  // nothing, as a single zero is just the music crossing it): the music fades below the level
+  // of a silent block, but a rest of it is seldom nothing at all.
+  constexpr int kRun = 8;
+  auto nothingAt = [&](std::int64_t i, int step) {
+    for (int k = 0; k < kRun; ++k, i += step)
+      if (i < 0 || i >= size || std::fabs(x[static_cast<std::size_t>(i)]) > kZeroLevel)
+        return false;
+    return true;
   };
-  auto soundTo = [&](std::int64_t i) {
-    while (i > 0 && std::fabs(x[static_cast<std::size_t>(i)]) <= kSoundLevel) --i;
+  // From `i` in direction `step`, the last frame before nothing starts.
+  auto edge = [&](std::int64_t i, int step) {
+    if (nothingAt(i, step)) {
+      while (i >= 0 && i < size && nothingAt(i, step)) i -= step;  // back to the sound
+      return i;
+    }
+    while (i + step >= 0 && i + step < size && !nothingAt(i + step, step)) i += step;
     return i;
   };
   std::size_t i = 0;
@@ -240,16 +251,47 @@ void Alignment::Gather() {
     Stretch s;
     const bool openStart = i > 0 && !blocks_[i - 1].silent;
     const bool openEnd = j + 1 < blocks_.size() && !blocks_[j + 1].silent;
-    s.first = openStart ? blocks_[i].start : soundFrom(blocks_[i].start);
+    s.first = openStart ? blocks_[i].start : edge(blocks_[i].start, -1);
     s.last = openEnd ? blocks_[j].start + blockLength_ - 1
-                     : soundTo(blocks_[j].start + blockLength_ - 1);
+                     : edge(blocks_[j].start + blockLength_ - 1, 1);
+    if (!stretches_.empty()) s.first = std::max(s.first, stretches_.back().last + 1);
     // The lag at each end is that of the block there.
     s.lag = blocks_[i].lag;
+    s.lastLag = blocks_[j].lag;
     s.musicFirst = (static_cast<double>(s.first) - blocks_[i].lag) / ratio_;
     s.musicLast = (static_cast<double>(s.last) - blocks_[j].lag) / ratio_;
     stretches_.push_back(s);
     i = j + 1;
   }
+}
+
+void Alignment::JoinAcrossRests() {
+  std::vector<Stretch> joined;
+  for (const auto& s : stretches_) {
+    if (!joined.empty()) {
+      Stretch& before = joined.back();
+      bool rest = std::fabs(s.lag - before.lastLag) <= 1.0;
+      // The silence between them must be the music's: where the sink played nothing at all,
+      // the music has no sound either (but for a few frames at the rest's edges).
+      std::int64_t missing = 0;
+      for (std::int64_t i = before.last + 1; rest && i < s.first; ++i) {
+        const auto m = static_cast<std::int64_t>(std::llround(static_cast<double>(i) - s.lag));
+        if (m >= 0 && m < static_cast<std::int64_t>(music_.size()) &&
+            std::fabs(music_[static_cast<std::size_t>(m)]) > kSoundLevel &&
+            std::fabs(rec_.samples[static_cast<std::size_t>(i)]) <= kZeroLevel)
+          ++missing;
+      }
+      rest = rest && missing < rec_.rate / 2000;
+      if (rest) {
+        before.last = s.last;
+        before.lastLag = s.lastLag;
+        before.musicLast = s.musicLast;
+        continue;
+      }
+    }
+    joined.push_back(s);
+  }
+  stretches_ = std::move(joined);
 }
 
 void Alignment::FindGaps() {
@@ -294,8 +336,12 @@ std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
   const auto frame = static_cast<std::int64_t>(std::floor(h));
   for (const auto& s : stretches_) {
     if (frame < s.first || frame > s.last) continue;
+    // The lag of the block there; a block at an edge of the stretch or in a rest of the music
+    // was not matched, and takes the lag of the stretch's nearer end.
     const auto& block = blocks_[static_cast<std::size_t>(frame / blockLength_)];
-    return (h - block.lag) / ratio_;
+    const bool matched = !block.silent && block.match >= kClearMatch;
+    const double lag = matched ? block.lag : frame - s.first < s.last - frame ? s.lag : s.lastLag;
+    return (h - lag) / ratio_;
   }
   return std::nullopt;
 }

@@ -28,7 +28,7 @@ struct Block {
 // frames from `musicFirst` on, at the music's rate.
 struct Stretch {
   std::int64_t first = 0, last = 0;
-  double lag = 0;
+  double lag = 0, lastLag = 0;           // at its start and at its end
   double musicFirst = 0, musicLast = 0;  // music frames at 44.1 kHz
 };
 
@@ -69,6 +69,8 @@ class Alignment {
   std::int64_t FirstSound(const std::vector<float>& x, std::int64_t from) const;
   void Track();
   void Gather();
+  // Joins stretches that a rest of the music itself separates.
+  void JoinAcrossRests();
   void FindGaps();
 
   const Recording& rec_;

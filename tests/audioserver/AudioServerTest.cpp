@@ -61,6 +61,14 @@ const std::vector<float>& Music() {
   return music;
 }
 
+// How often the player started the music: once, and again after each natural end.
+int Plays(const std::vector<PositionRead>& reads) {
+  int plays = 0;
+  for (std::size_t i = 0; i < reads.size(); ++i)
+    if (reads[i].mode == mpPlaying && (i == 0 || reads[i - 1].mode == mpStopped)) ++plays;
+  return plays;
+}
+
 struct Played {
   Recording rec;
   std::vector<PositionRead> reads;
@@ -111,9 +119,10 @@ class AudioServerTest : public ::testing::Test {
     const Comparison errors = Compare(p.reads, heard);
     if (const char* keep = std::getenv("MORVANE_AS_KEEP"); keep && *keep == '1') Keep(p, heard);
     const ErrorFigures all = errors.All();
+    // A long run plays the music again after its end: one more stretch each time.
+    const auto stretches = static_cast<std::size_t>(pauses + Plays(p.reads));
     const bool whole = heard.PoorMatches() == 0 && heard.LagJumps() == 0 && heard.Gaps() == 0 &&
-                       heard.LagWander() <= 2.0 &&
-                       heard.Stretches().size() == static_cast<std::size_t>(pauses + 1);
+                       heard.LagWander() <= 2.0 && heard.Stretches().size() == stretches;
     std::cout << "[ RESULT   ] " << what << " | " << PathLine(p.playerOutput) << " | "
               << Format(all) << " | output " << (whole ? "whole" : "NOT whole") << " | Position at "
               << PositionSpeed(p.reads) << "x\n"
@@ -137,10 +146,10 @@ class AudioServerTest : public ::testing::Test {
     EXPECT_EQ(heard.LagJumps(), 0) << "music skipped or repeated while playing";
     EXPECT_EQ(heard.Gaps(), 0) << "silence within the music";
     EXPECT_LE(heard.LagWander(), 2.0) << "the music did not play at its speed";
-    ASSERT_EQ(heard.Stretches().size(), static_cast<std::size_t>(pauses + 1))
+    ASSERT_EQ(heard.Stretches().size(), stretches)
         << "the music was broken up: " << heard.Describe();
-    const double played =
-        (heard.Stretches().back().musicLast - heard.Stretches().front().musicFirst) / 44100.0;
+    double played = 0;
+    for (const auto& s : heard.Stretches()) played += (s.musicLast - s.musicFirst) / 44100.0;
     EXPECT_GT(played, CaseSeconds() * 0.8 - (pauses > 0 ? 3 : 0)) << "too little music was heard";
     ASSERT_GT(all.count, p.reads.size() / 2) << "too few reads fell where music was heard";
     EXPECT_LE(std::fabs(all.mean), kMeanLimitMs) << Format(all);
@@ -215,6 +224,7 @@ TEST_P(PulseAudioCase, PositionIsTheFrameHeard) {
   if (!server) SKIP_OR_FAIL(why);
   auto recorder = PulseRecorder::Start(server->PulseServer(), why);
   ASSERT_TRUE(recorder) << why;
+  ASSERT_TRUE(recorder->WaitForSinkLatencyBelow(100, 5)) << "the null sink stays far ahead";
   PlayPlan plan;
   plan.seconds = CaseSeconds();
   // At the music's own rate the player also pauses once, in the middle.

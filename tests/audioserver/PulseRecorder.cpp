@@ -82,7 +82,7 @@ std::unique_ptr<PulseRecorder> PulseRecorder::Start(const std::string& server, s
   pa_stream_set_read_callback(r->stream_, &PulseRecorder::OnRead, r.get());
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &spec));
+  attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(25000, &spec));
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
                                                     PA_STREAM_START_UNMUTED);
   if (pa_stream_connect_record(r->stream_, "out.monitor", &attr, flags) < 0) {
@@ -169,6 +169,7 @@ void PulseRecorder::Poll() {
       const double heard =
           static_cast<double>(t->write_index) / sizeof(float) +
           (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) * rate / 1e6;
+      sinkLatencyMs_ = static_cast<double>(t->sink_usec) / 1000;
       std::lock_guard<std::mutex> lock(mutex_);
       rec_.marks.push_back({at, heard});
       worstRoundTripMs_ = std::max(worstRoundTripMs_, (after - before) / 1e6);
@@ -177,6 +178,15 @@ void PulseRecorder::Poll() {
     pa_threaded_mainloop_unlock(loop_);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+}
+
+bool PulseRecorder::WaitForSinkLatencyBelow(double ms, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (sinkLatencyMs_ >= ms) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 Recording PulseRecorder::Finish() {

@@ -28,6 +28,11 @@ class PulseRecorder {
   PulseRecorder(const PulseRecorder&) = delete;
   PulseRecorder& operator=(const PulseRecorder&) = delete;
 
+  // A null sink nobody asked for a latency renders seconds ahead when it starts, and cannot take
+  // that back: waits until what it holds is below `ms` (false after `seconds`), so a player
+  // starts on a sink that takes its frames as it plays them.
+  bool WaitForSinkLatencyBelow(double ms, double seconds);
+
   Recording Finish();
 
  private:
@@ -44,6 +49,7 @@ class PulseRecorder {
   std::int64_t bytesRead_ = 0;
   std::int64_t indexMismatches_ = 0;
   std::int64_t outside_ = 0;
+  std::atomic<double> sinkLatencyMs_{1e9};
   std::atomic<bool> stop_{false};
   std::thread poller_;
 };
