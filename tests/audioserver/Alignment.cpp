@@ -122,7 +122,7 @@ double Alignment::RoughLag(std::int64_t start, double near) const {
   mx /= static_cast<double>(n);
   const auto reach = static_cast<std::int64_t>(kRoughReachS * rec_.rate / kEnvelopeStep);
   const auto centre = static_cast<std::int64_t>(near / kEnvelopeStep);
-  double best = -2, bestLag = near;
+  std::vector<double> corr(static_cast<std::size_t>(2 * reach + 1), -2);
   for (std::int64_t lag = centre - reach; lag <= centre + reach; ++lag) {
     const std::int64_t m = from - lag;
     if (m < 0 || m + n > static_cast<std::int64_t>(y.size())) continue;
@@ -137,13 +137,15 @@ double Alignment::RoughLag(std::int64_t start, double near) const {
       xx += a * a;
       yy += b * b;
     }
-    const double c = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : -2;
-    if (c > best) {
-      best = c;
-      bestLag = static_cast<double>(lag * kEnvelopeStep);
-    }
+    corr[static_cast<std::size_t>(lag - centre + reach)] = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : -2;
   }
-  return bestLag;
+  // Of the lags that match about as well as the best (the music repeats), the nearest.
+  const double best = *std::max_element(corr.begin(), corr.end());
+  for (std::int64_t d = 0; d <= reach; ++d)
+    for (const std::int64_t lag : {centre - d, centre + d})
+      if (corr[static_cast<std::size_t>(lag - centre + reach)] >= best - 0.02)
+        return static_cast<double>(lag * kEnvelopeStep);
+  return near;
 }
 
 void Alignment::Track() {
@@ -177,9 +179,12 @@ void Alignment::Track() {
       std::vector<double> guesses;
       if (known) guesses.push_back(afterSilence ? onset - (lastSound - lag + 1) : lag);
       if (musicOnset >= 0) guesses.push_back(static_cast<double>(onset - musicOnset));
+      // In that order: the music repeats itself, so a later guess can match as well as the
+      // right one, and the music going on is by far the likeliest.
       for (double g : guesses) {
         const auto r = BestLag(start, 4 * blockLength_, g - wide, g + wide);
         if (r.second > found.second) found = r;
+        if (found.second >= kClearMatch) break;
       }
       // Still nothing: anywhere within a few seconds, first by the envelopes.
       if (found.second < kClearMatch && known) {
