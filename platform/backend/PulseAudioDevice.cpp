@@ -20,9 +20,10 @@ constexpr pa_usec_t kLatencyUsec = 50000;
 // How much the server asks for at a time: small enough that a request never empties the buffer
 // by much, large enough that the mixer is not woken needlessly often.
 constexpr pa_usec_t kRequestUsec = 10000;
-// How often we ask the server for fresh timing besides what libpulse asks for itself: a change of
-// the sink's latency (another quantum) shows within this.
-constexpr pa_usec_t kTickUsec = 100000;
+// How often we ask the server for fresh timing besides what libpulse asks for itself: often enough
+// that in every half second some reports fall within a millisecond or so before a cycle of the
+// server begins (see StreamClock); each is one small message on a local socket.
+constexpr pa_usec_t kTickUsec = 5000;
 constexpr double kConnectSeconds = 3.0;
 constexpr int kNothingBlock = 512;  // frames rendered at a time once the server is gone
 
