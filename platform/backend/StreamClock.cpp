@@ -1,0 +1,85 @@
+#include "platform/backend/StreamClock.h"
+
+#include <algorithm>
+
+namespace backend {
+
+namespace {
+
+// How far back reports count. Long enough to hold a dozen cycles of the largest usual quantum
+// (2048 frames at 48 kHz, 43 ms), with reports all through them; short enough
+// that a sink clock a few hundred ppm off ours moves the lowest of them by well under 0.5 ms, and
+// that a sink whose latency dropped is followed within the window.
+constexpr std::chrono::milliseconds kWindow{500};
+
+double Seconds(StreamClock::Time from, StreamClock::Time to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+StreamClock::StreamClock(int rate, int frameBytes)
+    : rate_(static_cast<double>(rate)), frameBytes_(static_cast<double>(frameBytes)) {}
+
+void StreamClock::Written(std::uint64_t frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  written_ += frames;
+}
+
+double StreamClock::Phase(double frame, Time at) const {
+  return frame - rate_ * Seconds(epoch_, at);
+}
+
+void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lost_) return;
+  if (!known_) epoch_ = at;
+  known_ = true;
+  // What the server has read, less what its sink still holds, is leaving the speaker. Negative
+  // while the sink still plays out the silence it held before our first frame.
+  const double frame =
+      static_cast<double>(readIndex) / frameBytes_ - static_cast<double>(sinkUsec) * rate_ / 1e6;
+  if (!playing) {
+    // Waiting for frames: the sound stands still where the sink stopped, and reports from
+    // before say nothing of where it will go on.
+    running_ = false;
+    stoppedAt_ = frame;
+    reports_.clear();
+    return;
+  }
+  running_ = true;
+  reports_.push_back({at, Phase(frame, at)});
+  while (reports_.size() > 1 && reports_.back().at - reports_.front().at > kWindow)
+    reports_.pop_front();
+}
+
+void StreamClock::Lost(Time at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lost_) return;
+  // Whatever the sink still held is never heard; what was leaving it is where time goes on.
+  double frame = known_ ? std::min(EstimateAt(at), static_cast<double>(written_)) : 0.0;
+  frame = std::max(frame, static_cast<double>(reported_));
+  if (!known_) epoch_ = at;
+  known_ = true;
+  lost_ = true;
+  lostPhase_ = Phase(frame, at);
+}
+
+double StreamClock::EstimateAt(Time now) const {
+  if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
+  if (!running_ || reports_.empty()) return stoppedAt_;
+  double phase = reports_.front().phase;
+  for (const Report& r : reports_) phase = std::min(phase, r.phase);
+  // A reading from before the newest report is taken at the report's time.
+  return phase + rate_ * Seconds(epoch_, std::max(now, reports_.back().at));
+}
+
+std::uint64_t StreamClock::Played(Time now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!known_) return reported_;
+  const double estimate = std::clamp(EstimateAt(now), 0.0, static_cast<double>(written_));
+  reported_ = std::max(reported_, static_cast<std::uint64_t>(estimate));
+  return reported_;
+}
+
+}  // namespace backend
