@@ -12,6 +12,7 @@ constexpr double kMusicRate = 44100;
 constexpr float kSoundLevel = 1e-3f;  // below -60 dBFS a block is silence
 constexpr float kZeroLevel = 1e-5f;   // what a sink plays when it has nothing
 constexpr double kClearMatch = 0.8;
+constexpr double kJumpMs = 0.25;    // a change of the lag this large is music lost or repeated
 constexpr int kEnvelopeStep = 16;   // frames per point of an envelope
 constexpr double kRoughReachS = 3;  // how far a lost block is looked for
 
@@ -137,7 +138,8 @@ double Alignment::RoughLag(std::int64_t start, double near) const {
       xx += a * a;
       yy += b * b;
     }
-    corr[static_cast<std::size_t>(lag - centre + reach)] = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : -2;
+    corr[static_cast<std::size_t>(lag - centre + reach)] =
+        xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : -2;
   }
   // Of the lags that match about as well as the best (the music repeats), the nearest.
   const double best = *std::max_element(corr.begin(), corr.end());
@@ -214,7 +216,7 @@ void Alignment::Track() {
 
 void Alignment::Gather() {
   const auto& x = rec_.samples;
-  const auto size = static_cast<std::int64_t>(x.size());
+  const std::int64_t size = end_;
   // The ends of a stretch are where the sink stopped playing anything at all (a run of frames of
   // nothing, as a single zero is just the music crossing it): the music fades below the level
   // of a silent block, but a rest of it is seldom nothing at all.
@@ -234,6 +236,9 @@ void Alignment::Gather() {
     while (i + step >= 0 && i + step < size && !nothingAt(i + step, step)) i += step;
     return i;
   };
+  // A block's lag is found to a few hundredths of a millisecond, and a server's resampler moves
+  // it by about as much; music lost or played twice is a whole period of the server at least.
+  const double jump = rec_.rate * kJumpMs / 1000;
   std::size_t i = 0;
   while (i < blocks_.size()) {
     if (blocks_[i].silent || blocks_[i].match < kClearMatch) {
@@ -244,7 +249,7 @@ void Alignment::Gather() {
     double lo = blocks_[i].lag, hi = lo;
     while (j + 1 < blocks_.size() && !blocks_[j + 1].silent &&
            blocks_[j + 1].match >= kClearMatch) {
-      if (std::fabs(blocks_[j + 1].lag - blocks_[j].lag) > 1.0) {
+      if (std::fabs(blocks_[j + 1].lag - blocks_[j].lag) > jump) {
         ++jumps_;
         break;
       }
@@ -270,12 +275,18 @@ void Alignment::Gather() {
   }
 }
 
+const Block& Alignment::BlockAt(std::int64_t frame) const {
+  const auto k = std::clamp<std::int64_t>(frame / blockLength_, 0,
+                                          static_cast<std::int64_t>(blocks_.size()) - 1);
+  return blocks_[static_cast<std::size_t>(k)];
+}
+
 void Alignment::JoinAcrossRests() {
   std::vector<Stretch> joined;
   for (const auto& s : stretches_) {
     if (!joined.empty()) {
       Stretch& before = joined.back();
-      bool rest = std::fabs(s.lag - before.lastLag) <= 1.0;
+      bool rest = std::fabs(s.lag - before.lastLag) <= rec_.rate * kJumpMs / 1000;
       // The silence between them must be the music's: where the sink played nothing at all,
       // the music has no sound either (but for a few frames at the rest's edges).
       std::int64_t missing = 0;
@@ -311,8 +322,8 @@ void Alignment::FindGaps() {
       }
       if (++run != shortest) continue;
       // A stretch of nothing where the music has sound is sound that went missing.
-      const auto m = static_cast<std::int64_t>(std::llround(
-          static_cast<double>(i) - blocks_[static_cast<std::size_t>(i / blockLength_)].lag));
+      const auto m =
+          static_cast<std::int64_t>(std::llround(static_cast<double>(i) - BlockAt(i).lag));
       float loudest = 0;
       for (std::int64_t k = m - shortest;
            k <= m && k >= 0 && k < static_cast<std::int64_t>(music_.size()); ++k)
@@ -343,7 +354,7 @@ std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
     if (frame < s.first || frame > s.last) continue;
     // The lag of the block there; a block at an edge of the stretch or in a rest of the music
     // was not matched, and takes the lag of the stretch's nearer end.
-    const auto& block = blocks_[static_cast<std::size_t>(frame / blockLength_)];
+    const auto& block = BlockAt(frame);
     const bool matched = !block.silent && block.match >= kClearMatch;
     const double lag = matched ? block.lag : frame - s.first < s.last - frame ? s.lag : s.lastLag;
     return (h - lag) / ratio_;
@@ -365,7 +376,7 @@ double Alignment::SilentShare() const {
 
 std::string Alignment::Describe() const {
   std::ostringstream out;
-  out.precision(1);
+  out.precision(2);
   out << std::fixed << stretches_.size() << " stretch(es) of music:";
   for (std::size_t i = 0; i < stretches_.size() && i < 4; ++i) {
     const auto& s = stretches_[i];
@@ -377,7 +388,7 @@ std::string Alignment::Describe() const {
       << " poorly matched and "
       << std::count_if(blocks_.begin(), blocks_.end(), [](const Block& b) { return b.silent; })
       << " silent blocks of " << blocks_.size() << ", " << jumps_ << " jumps, lag wander "
-      << wander_ << " frames";
+      << LagWanderMs() << " ms";
   return out.str();
 }
 

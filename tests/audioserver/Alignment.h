@@ -34,7 +34,7 @@ struct Stretch {
 
 class Alignment {
  public:
-  // Only what was heard up to `endNs` counts.
+  // Only what was heard up to `endNs` counts. `rec` must outlive the alignment.
   Alignment(const Recording& rec, const std::vector<float>& music44k, std::int64_t endNs);
 
   // The music frame (44.1 kHz, fractional) leaving the sink at `ns`; none while the sink plays
@@ -46,13 +46,13 @@ class Alignment {
   const std::vector<Block>& Blocks() const { return blocks_; }
   const std::vector<Stretch>& Stretches() const { return stretches_; }
   // Blocks matched worse than a clear match, and jumps of the lag within a stretch of more than
-  // a frame: what a whole output has none of.
+  // 0.25 ms: what a whole output has none of.
   int PoorMatches() const { return poor_; }
   int LagJumps() const { return jumps_; }
   // Stretches of at least 0.5 ms where the sink played nothing while the music had sound.
   int Gaps() const { return gaps_; }
-  // The largest change of the lag within a stretch: frames of music gained or lost.
-  double LagWander() const { return wander_; }
+  // The largest change of the lag within a stretch, in ms: music gained or lost.
+  double LagWanderMs() const { return wander_ * 1000 / rec_.rate; }
   // The share of the output between its first and its last sound that is silence.
   double SilentShare() const;
   std::string Describe() const;
@@ -67,6 +67,8 @@ class Alignment {
   // The lag of the block at `start` within seconds of `near`, to an envelope step.
   double RoughLag(std::int64_t start, double near) const;
   std::int64_t FirstSound(const std::vector<float>& x, std::int64_t from) const;
+  // The block holding `frame`; past the last block, the last.
+  const Block& BlockAt(std::int64_t frame) const;
   void Track();
   void Gather();
   // Joins stretches that a rest of the music itself separates.

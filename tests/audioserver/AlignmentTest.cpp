@@ -95,13 +95,16 @@ TEST(Alignment, MusicPlayedTwiceAcrossAPauseShowsAsTheOverlap) {
 }
 
 TEST(Alignment, MusicCutToPiecesIsNotWhole) {
-  // What a sink that gets 512 frames a cycle of 1024 plays: half of it silence.
+  // What a sink that gets 512 frames a cycle of 1024 plays: half of it silence, the music at
+  // half its speed.
   Made m;
   m.Silence(0.2);
-  for (int k = 0; k < 200; ++k) m.Music(k * 512.0 / kRate * 44100 / 44100, 512.0 / kRate).Silence(512.0 / kRate);
-  const Alignment a(m.Done(), Music44k(), kEnd);
+  for (int k = 0; k < 80; ++k) m.Music(2 + k * 512.0 / kRate, 512.0 / kRate).Silence(512.0 / kRate);
+  const Recording rec = m.Done();
+  const Alignment a(rec, Music44k(), kEnd);
   EXPECT_GT(a.Gaps() + a.PoorMatches() + a.LagJumps(), 10) << a.Describe();
-  EXPECT_NEAR(a.SilentShare(), 0.5, 0.05);
+  EXPECT_GT(a.SilentShare(), 0.45);
+  EXPECT_LT(a.SilentShare(), 0.6);
 }
 
 }  // namespace

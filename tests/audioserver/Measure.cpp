@@ -9,7 +9,8 @@ namespace audioserver {
 
 namespace {
 
-ErrorFigures Figures(const std::vector<double>& e, std::size_t from, std::size_t to) {
+ErrorFigures Figures(const std::vector<double>& e, const std::vector<std::int64_t>& ns,
+                     std::size_t from, std::size_t to) {
   ErrorFigures f;
   f.count = to - from;
   if (f.count == 0) return f;
@@ -19,7 +20,11 @@ ErrorFigures Figures(const std::vector<double>& e, std::size_t from, std::size_t
   double square = 0;
   for (std::size_t i = from; i < to; ++i) {
     square += (e[i] - f.mean) * (e[i] - f.mean);
-    if (std::fabs(e[i]) > std::fabs(f.worst)) f.worst = e[i];
+    if (std::fabs(e[i]) > std::fabs(f.worst)) {
+      f.worst = e[i];
+      f.worstAtS = static_cast<double>(ns[i] - ns[0]) / 1e9;
+    }
+    if (std::fabs(e[i]) > 5) ++f.beyondWorstLimit;
   }
   f.sd = std::sqrt(square / static_cast<double>(f.count));
   return f;
@@ -50,7 +55,7 @@ double PositionSpeed(const std::vector<PositionRead>& reads) {
   return seconds > 0 ? frames / 44100.0 / seconds : 0;
 }
 
-ErrorFigures Comparison::All() const { return Figures(errorMs, 0, errorMs.size()); }
+ErrorFigures Comparison::All() const { return Figures(errorMs, ns, 0, errorMs.size()); }
 
 ErrorFigures Comparison::Between(double fromS, double toS) const {
   if (ns.empty()) return {};
@@ -60,13 +65,15 @@ ErrorFigures Comparison::Between(double fromS, double toS) const {
     if (s < fromS) from = i + 1;
     if (s < toS) to = i + 1;
   }
-  return Figures(errorMs, from, std::max(from, to));
+  return Figures(errorMs, ns, from, std::max(from, to));
 }
 
 std::string Format(const ErrorFigures& f) {
-  char text[160];
-  std::snprintf(text, sizeof text, "mean %+.2f ms, sd %.2f ms, worst %+.2f ms over %zu reads",
-                f.mean, f.sd, f.worst, f.count);
+  char text[200];
+  std::snprintf(
+      text, sizeof text,
+      "mean %+.2f ms, sd %.2f ms, worst %+.2f ms (at %.1f s; %zu beyond 5 ms) over %zu reads",
+      f.mean, f.sd, f.worst, f.worstAtS, f.beyondWorstLimit, f.count);
   return text;
 }
 

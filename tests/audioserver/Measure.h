@@ -14,7 +14,9 @@ namespace audioserver {
 struct ErrorFigures {
   std::size_t count = 0;
   double mean = 0, sd = 0;
-  double worst = 0;  // the error farthest from 0, with its sign
+  double worst = 0;                  // the error farthest from 0, with its sign
+  double worstAtS = 0;               // when, in seconds after the first read compared
+  std::size_t beyondWorstLimit = 0;  // reads more than 5 ms off
 };
 
 struct Comparison {
