@@ -146,7 +146,7 @@ class AudioServerTest : public ::testing::Test {
     EXPECT_EQ(heard.LagJumps(), 0) << "music skipped or repeated while playing";
     EXPECT_EQ(heard.Gaps(), 0) << "silence within the music";
     EXPECT_LE(heard.LagWanderMs(), 0.5) << "the music did not play at its speed";
-    ASSERT_EQ(heard.Stretches().size(), stretches)
+    EXPECT_EQ(heard.Stretches().size(), stretches)
         << "the music was broken up: " << heard.Describe();
     double played = 0;
     for (const auto& s : heard.Stretches()) played += (s.musicLast - s.musicFirst) / 44100.0;
@@ -156,6 +156,15 @@ class AudioServerTest : public ::testing::Test {
     EXPECT_LE(all.sd, kSdLimitMs) << Format(all);
     EXPECT_LE(std::fabs(all.worst), kWorstLimitMs) << Format(all);
     if (pauses > 0) JudgePause(p, heard);
+  }
+
+  // The pause is the longest silence between two stretches of music.
+  static std::size_t PauseAfter(const Alignment& heard) {
+    const auto& s = heard.Stretches();
+    std::size_t at = 0;
+    for (std::size_t i = 1; i + 1 < s.size(); ++i)
+      if (s[i + 1].first - s[i].last > s[at + 1].first - s[at].last) at = i;
+    return at;
   }
 
   std::string folder_;
@@ -195,8 +204,10 @@ class AudioServerTest : public ::testing::Test {
   // Across the pause: the music goes on with the frame after the last one heard, and Position
   // while paused is that frame.
   void JudgePause(const Played& p, const Alignment& heard) {
-    const Stretch& before = heard.Stretches()[0];
-    const Stretch& after = heard.Stretches()[1];
+    ASSERT_GE(heard.Stretches().size(), 2u) << "no pause was heard";
+    const std::size_t pause = PauseAfter(heard);
+    const Stretch& before = heard.Stretches()[pause];
+    const Stretch& after = heard.Stretches()[pause + 1];
     const double gapMs = (after.musicFirst - (before.musicLast + 1)) * 1000 / 44100;
     std::cout << "             across the pause: " << (gapMs < 0 ? "repeated " : "skipped ")
               << std::fabs(gapMs) << " ms of music\n";
