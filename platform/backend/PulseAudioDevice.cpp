@@ -53,7 +53,7 @@ template <typename Done>
 bool PulseAudioDevice::WaitFor(Done done, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {
-    // The tick wakes us at least every tenth of a second.
+    // The tick wakes us every few milliseconds.
     if (std::chrono::steady_clock::now() >= deadline) return false;
     pa_threaded_mainloop_wait(loop_);
   }
@@ -309,12 +309,15 @@ void PulseAudioDevice::NoteTiming() {
   const pa_timing_info* info = pa_stream_get_timing_info(stream_);
   if (!info) return;
   // The server's figures are as they stood at its time stamp, taken on the system's wall clock;
-  // they reach us a little later, the later the busier the machine.
+  // they reach us a little later, the later the busier the machine. A stamp that is not a recent
+  // wall-clock time (another clock, or the wall clock was set meanwhile) is taken as now.
   timeval now{};
   gettimeofday(&now, nullptr);
-  const double age = std::clamp(static_cast<double>(pa_timeval_diff(&now, &info->timestamp)) *
-                                    1e-6 * (pa_timeval_cmp(&now, &info->timestamp) >= 0 ? 1 : -1),
-                                0.0, 1.0);
+  double age = 0;
+  if (pa_timeval_cmp(&now, &info->timestamp) >= 0) {
+    const double seconds = static_cast<double>(pa_timeval_diff(&now, &info->timestamp)) * 1e-6;
+    if (seconds < 1.0) age = seconds;
+  }
   const auto at = std::chrono::steady_clock::now() -
                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                       std::chrono::duration<double>(age));

@@ -144,42 +144,47 @@ bool InitDriver(const char* driver) {
 }  // namespace
 
 std::shared_ptr<AudioDevice> OpenSdlAudio(int rate, AudioRenderFn render, std::string& why) {
-  std::vector<std::string> tried;
+  std::vector<std::string> failed;
+  bool passedOver = false;
   auto attempt = [&](const char* driver) -> std::shared_ptr<AudioDevice> {
-    if (!InitDriver(driver)) return nullptr;
+    if (!InitDriver(driver)) {
+      failed.push_back(std::string(driver ? driver : "default") + ": " + SDL_GetError());
+      return nullptr;
+    }
     const char* current = SDL_GetCurrentAudioDriver();
     const std::string name = current ? current : "?";
     if (Refused(current)) {
-      tried.push_back(name + " (passed over: cuts the sound at large quanta)");
+      passedOver = true;
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return nullptr;
     }
     auto dev = std::make_shared<SdlAudioDevice>(rate, render);
     int period = 0;
     if (dev->Open(period)) {
-      why = "SDL (" + name + "), " + std::to_string(period) + " frames a block";
+      why = "SDL (" + name + ", " + std::to_string(period) + " frames a block" +
+            (passedOver ? "; its pipewire driver passed over, it cuts the sound at quanta of 1024 "
+                          "and more"
+                        : "") +
+            ")";
       return dev;
     }
-    tried.push_back(name + " (" + SDL_GetError() + ")");
+    failed.push_back(name + ": " + SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return nullptr;
   };
   if (auto dev = attempt(nullptr)) return dev;
-  if (!tried.empty() && tried.back().rfind("pipewire", 0) == 0) {
+  if (passedOver) {
     for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
       const char* driver = SDL_GetAudioDriver(i);
       if (!driver || Refused(driver) || std::strcmp(driver, "disk") == 0 ||
           std::strcmp(driver, "dummy") == 0)
         continue;
-      if (auto dev = attempt(driver)) {
-        why += "; " + tried.front();
-        return dev;
-      }
+      if (auto dev = attempt(driver)) return dev;
     }
   }
   why = "no SDL audio driver opened";
-  for (std::size_t i = 0; i < tried.size(); ++i) why += (i ? ", " : ": ") + tried[i];
-  if (tried.empty()) why += std::string(": ") + SDL_GetError();
+  if (passedOver) why += " (its pipewire driver passed over)";
+  for (std::size_t i = 0; i < failed.size(); ++i) why += (i ? "; " : ": ") + failed[i];
   return nullptr;
 }
 

@@ -48,9 +48,12 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     return;
   }
   running_ = true;
-  reports_.push_back({at, Phase(frame, at)});
-  while (reports_.size() > 1 && reports_.back().at - reports_.front().at > kWindow)
-    reports_.pop_front();
+  // Only the lowest matters: a report is dropped once a newer one is as low, so the oldest one
+  // kept is the lowest, and each reading costs the same however many reports came.
+  const double phase = Phase(frame, at);
+  while (!reports_.empty() && reports_.back().phase >= phase) reports_.pop_back();
+  reports_.push_back({at, phase});
+  while (at - reports_.front().at > kWindow) reports_.pop_front();
 }
 
 void StreamClock::Lost(Time at) {
@@ -68,10 +71,8 @@ void StreamClock::Lost(Time at) {
 double StreamClock::EstimateAt(Time now) const {
   if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
   if (!running_ || reports_.empty()) return stoppedAt_;
-  double phase = reports_.front().phase;
-  for (const Report& r : reports_) phase = std::min(phase, r.phase);
   // A reading from before the newest report is taken at the report's time.
-  return phase + rate_ * Seconds(epoch_, std::max(now, reports_.back().at));
+  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, reports_.back().at));
 }
 
 std::uint64_t StreamClock::Played(Time now) {

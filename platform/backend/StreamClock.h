@@ -55,7 +55,8 @@ class StreamClock {
   Time epoch_{};
   bool running_ = false;
   double stoppedAt_ = 0;  // the frame the sink stopped at, while not running
-  // The reports while running, oldest first, none older than the window before the newest.
+  // Of the reports while running within the window before the newest, those lower than every
+  // later one, oldest (and lowest) first; the newest is always last.
   struct Report {
     Time at;
     double phase;
