@@ -141,6 +141,13 @@ class AudioServerTest : public ::testing::Test {
       std::cout << "             first minute: " << Format(errors.Between(0, 60))
                 << "\n             last minute:  " << Format(errors.Between(last - 60, last + 1))
                 << "\n";
+      // Where it went wrong on the way, 10 s at a time.
+      for (double from = 0; from < last; from += 10) {
+        const ErrorFigures f = errors.Between(from, from + 10);
+        if (std::fabs(f.worst) > kWorstLimitMs)
+          std::cout << "             " << from << " s to " << from + 10 << " s: " << Format(f)
+                    << "\n";
+      }
     }
     EXPECT_EQ(heard.PoorMatches(), 0) << "blocks of the output that are not the music";
     EXPECT_EQ(heard.LagJumps(), 0) << "music skipped or repeated while playing";
