@@ -45,15 +45,26 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     running_ = false;
     stoppedAt_ = frame;
     reports_.clear();
+    pending_ = false;
     return;
   }
   running_ = true;
+  // A report counts once a later one shows the server has read more since: it was then taken
+  // before a cycle began. Without this, the first reports of a run, all of them taken within
+  // its first cycle, would put the count up to a quantum ahead until the next cycle.
+  if (pending_ && readIndex > pendingRead_) Admit(pendingReport_);
+  pending_ = true;
+  pendingReport_ = {at, Phase(frame, at)};
+  pendingRead_ = readIndex;
+  newest_ = at;
+  while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
+}
+
+void StreamClock::Admit(const Report& r) {
   // Only the lowest matters: a report is dropped once a newer one is as low, so the oldest one
   // kept is the lowest, and each reading costs the same however many reports came.
-  const double phase = Phase(frame, at);
-  while (!reports_.empty() && reports_.back().phase >= phase) reports_.pop_back();
-  reports_.push_back({at, phase});
-  while (at - reports_.front().at > kWindow) reports_.pop_front();
+  while (!reports_.empty() && reports_.back().phase >= r.phase) reports_.pop_back();
+  reports_.push_back(r);
 }
 
 void StreamClock::Lost(Time at) {
@@ -70,9 +81,10 @@ void StreamClock::Lost(Time at) {
 
 double StreamClock::EstimateAt(Time now) const {
   if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
+  // Until a report counts, the sound is taken to stand where it stood.
   if (!running_ || reports_.empty()) return stoppedAt_;
   // A reading from before the newest report is taken at the report's time.
-  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, reports_.back().at));
+  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, newest_));
 }
 
 std::uint64_t StreamClock::Played(Time now) {
