@@ -44,6 +44,7 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     // before say nothing of where it will go on.
     running_ = false;
     stoppedAt_ = frame;
+    stoppedRead_ = readIndex;
     reports_.clear();
     pending_ = false;
     return;
@@ -52,7 +53,18 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
   // A report counts once a later one shows the server has read more since: it was then taken
   // before a cycle began. Without this, the first reports of a run, all of them taken within
   // its first cycle, would put the count up to a quantum ahead until the next cycle.
-  if (pending_ && readIndex > pendingRead_) Admit(pendingReport_);
+  if (!pending_) {
+    // The first report of a run: until one counts, the count goes on from the least it can be,
+    // as if all the server read since it stood had been read just now.
+    const double least = frame - static_cast<double>(readIndex - stoppedRead_) / frameBytes_;
+    reports_.clear();
+    reports_.push_back({at, Phase(least, at)});
+    provisional_ = true;
+  } else if (readIndex > pendingRead_) {
+    if (provisional_) reports_.clear();
+    provisional_ = false;
+    Admit(pendingReport_);
+  }
   pending_ = true;
   pendingReport_ = {at, Phase(frame, at)};
   pendingRead_ = readIndex;

@@ -69,6 +69,8 @@ class StreamClock {
   Report pendingReport_{};
   std::int64_t pendingRead_ = 0;
   Time newest_{};
+  bool provisional_ = false;      // the one report kept is the least the sound can be, not a report
+  std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
   bool lost_ = false;
   double lostPhase_ = 0;
   std::uint64_t reported_ = 0;
