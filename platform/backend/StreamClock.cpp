@@ -6,11 +6,13 @@ namespace backend {
 
 namespace {
 
-// How far back reports count. Long enough to hold a dozen cycles of the largest usual quantum
-// (2048 frames at 48 kHz, 43 ms), with reports all through them; short enough
-// that a sink clock a few hundred ppm off ours moves the lowest of them by well under 0.5 ms, and
-// that a sink whose latency dropped is followed within the window.
-constexpr std::chrono::milliseconds kWindow{500};
+// How far back reports count. Long enough to hold two dozen cycles of the largest usual quantum
+// (2048 frames at 48 kHz, 43 ms) with reports all through them, and to ride out the few
+// milliseconds by which PipeWire's reports wander at small quanta (with half a second the count
+// wandered half as much again against the sound); short enough that a sink clock a few hundred
+// ppm off ours moves the lowest of them by well under half a millisecond, and that a sink whose
+// latency dropped is followed within a second.
+constexpr std::chrono::milliseconds kWindow{1000};
 
 double Seconds(StreamClock::Time from, StreamClock::Time to) {
   return std::chrono::duration<double>(to - from).count();
