@@ -6,11 +6,13 @@ namespace backend {
 
 namespace {
 
-// How far back reports count. Long enough to hold a dozen cycles of the largest usual quantum
-// (2048 frames at 48 kHz, 43 ms), with reports all through them; short enough
-// that a sink clock a few hundred ppm off ours moves the lowest of them by well under 0.5 ms, and
-// that a sink whose latency dropped is followed within the window.
-constexpr std::chrono::milliseconds kWindow{500};
+// How far back reports count. Long enough to hold two dozen cycles of the largest usual quantum
+// (2048 frames at 48 kHz, 43 ms) with reports all through them, and to ride out the few
+// milliseconds by which PipeWire's reports wander at small quanta (with half a second the count
+// wandered half as much again against the sound); short enough that a sink clock a few hundred
+// ppm off ours moves the lowest of them by well under half a millisecond, and that a sink whose
+// latency dropped is followed within a second.
+constexpr std::chrono::milliseconds kWindow{1000};
 
 double Seconds(StreamClock::Time from, StreamClock::Time to) {
   return std::chrono::duration<double>(to - from).count();
@@ -44,16 +46,39 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     // before say nothing of where it will go on.
     running_ = false;
     stoppedAt_ = frame;
+    stoppedRead_ = readIndex;
     reports_.clear();
+    pending_ = false;
     return;
   }
   running_ = true;
+  // A report counts once a later one shows the server has read more since: it was then taken
+  // before a cycle began. Without this, the first reports of a run, all of them taken within
+  // its first cycle, would put the count up to a quantum ahead until the next cycle.
+  if (!pending_) {
+    // The first report of a run: until one counts, the count goes on from the least it can be,
+    // as if all the server read since it stood had been read just now.
+    const double least = frame - static_cast<double>(readIndex - stoppedRead_) / frameBytes_;
+    reports_.clear();
+    reports_.push_back({at, Phase(least, at)});
+    provisional_ = true;
+  } else if (readIndex > pendingRead_) {
+    if (provisional_) reports_.clear();
+    provisional_ = false;
+    Admit(pendingReport_);
+  }
+  pending_ = true;
+  pendingReport_ = {at, Phase(frame, at)};
+  pendingRead_ = readIndex;
+  newest_ = at;
+  while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
+}
+
+void StreamClock::Admit(const Report& r) {
   // Only the lowest matters: a report is dropped once a newer one is as low, so the oldest one
   // kept is the lowest, and each reading costs the same however many reports came.
-  const double phase = Phase(frame, at);
-  while (!reports_.empty() && reports_.back().phase >= phase) reports_.pop_back();
-  reports_.push_back({at, phase});
-  while (at - reports_.front().at > kWindow) reports_.pop_front();
+  while (!reports_.empty() && reports_.back().phase >= r.phase) reports_.pop_back();
+  reports_.push_back(r);
 }
 
 void StreamClock::Lost(Time at) {
@@ -70,9 +95,10 @@ void StreamClock::Lost(Time at) {
 
 double StreamClock::EstimateAt(Time now) const {
   if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
+  // Until a report counts, the sound is taken to stand where it stood.
   if (!running_ || reports_.empty()) return stoppedAt_;
   // A reading from before the newest report is taken at the report's time.
-  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, reports_.back().at));
+  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, newest_));
 }
 
 std::uint64_t StreamClock::Played(Time now) {

@@ -55,13 +55,22 @@ class StreamClock {
   Time epoch_{};
   bool running_ = false;
   double stoppedAt_ = 0;  // the frame the sink stopped at, while not running
-  // Of the reports while running within the window before the newest, those lower than every
-  // later one, oldest (and lowest) first; the newest is always last.
   struct Report {
     Time at;
     double phase;
   };
+  void Admit(const Report& r);
+
+  // Of the reports that count, while running, within the window before the newest report, those
+  // lower than every later one, oldest (and lowest) first.
   std::deque<Report> reports_;
+  // The newest report, which counts once a later one has read more.
+  bool pending_ = false;
+  Report pendingReport_{};
+  std::int64_t pendingRead_ = 0;
+  Time newest_{};
+  bool provisional_ = false;      // the one report kept is the least the sound can be, not a report
+  std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
   bool lost_ = false;
   double lostPhase_ = 0;
   std::uint64_t reported_ = 0;
