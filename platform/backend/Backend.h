@@ -113,10 +113,11 @@ class AudioDevice {
   virtual void Unlock() = 0;
   // The frame leaving the device now, counted since it was opened: the frames its callbacks
   // have asked for minus those it still holds. Headless it holds nothing and the virtual clock
-  // renders every frame as it plays it. On SDL, which tells no driver's or server's latency,
+  // renders every frame as it plays it. On a PulseAudio-protocol server it is what the server's
+  // own timing says its sink is playing. On SDL, which tells no driver's or server's latency,
   // what it holds is taken as SDL's buffer and one period more, and the wall clock carries the
-  // count on from the last callback, never past the last frame handed over. Never decreases;
-  // music positions are computed from it.
+  // count on from the last callback, never past the last frame handed over nor further than the
+  // device can have played. Never decreases; music positions are computed from it.
   virtual std::uint64_t FramesPlayed() const = 0;
 };
 

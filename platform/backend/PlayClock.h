@@ -4,14 +4,19 @@
 // wall clock only carries the count on between two callbacks, so a sound card whose clock runs
 // a little fast or slow against the system's is followed without any drift.
 //
-// The time of each callback is scheduling noise of the device's thread around the moment the
-// device took its block. A callback that disagrees with the running estimate by a few
-// milliseconds moves it only part of the way; one that disagrees by more is followed at once,
-// except where the blocks that come right after it may still bear the estimate out (several
-// blocks asked for together, a device filling up again after it ran dry).
+// The time of each callback is taken when its block is handed over, and the device's thread
+// only ever wakes late, never early: a callback whose count puts the sound a little further on
+// than the running estimate is taken at its word, one that puts it a little behind moves the
+// estimate only a small part of the way (a late wake-up). One that disagrees by more is followed
+// at once, except where the blocks that come right after it may still bear the estimate out
+// (several blocks asked for together, a device filling up again after it ran dry).
 //
-// Thread-safe on its own lock, which is never held while anything else is called: the device's
-// thread hands blocks over while the window's thread asks for the count.
+// What a device may hold is at times more than `held`: at its start it may take a burst of
+// blocks, or two at once into a queue still full of silence. So the count never runs ahead of
+// what is physically possible (a device cannot have played more than it had been handed before
+// a callback, plus the time since at its rate), and blocks taken back to back at the very start
+// do not move it on.
+//
 #pragma once
 
 #include <chrono>
@@ -40,6 +45,8 @@ class PlayClock {
   void Anchor(std::int64_t frame, double lead, Time now);
   // Callbacks of `frames` it takes to fill the device from empty.
   int RefillCallbacks(std::uint64_t frames) const;
+  // The most the device can have played by `now`.
+  double CeilingAt(Time now) const;
 
   std::mutex mutex_;
   const double rate_;
@@ -50,6 +57,11 @@ class PlayClock {
   std::int64_t anchorFrame_ = 0;
   Time anchorAt_{};
   int doubted_ = 0;  // callbacks in a row that came later than the estimate expected
+  // It had played at most `ceilingFrame_` at `ceilingAt_`, and no faster than the rate since.
+  std::int64_t ceilingFrame_ = 0;
+  Time ceilingAt_{};
+  Time lastCallback_{};
+  bool starting_ = false;  // every callback so far came back to back with the first
   std::uint64_t reported_ = 0;
 };
 

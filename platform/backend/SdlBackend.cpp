@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "platform/backend/PlayClock.h"
+#include "platform/backend/PulseAudioDevice.h"
+#include "platform/backend/SdlAudioDevice.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace backend {
@@ -18,118 +20,10 @@ namespace backend {
 namespace {
 
 constexpr int kAudioRate = 44100;
-constexpr int kAudioFrames = 512;  // about 11.6 ms per buffer keeps the latency near 20 ms
 // SDL reports no drag of the window frame; a burst of moves the user made is taken as one drag
 // that ends when the window has stood still this long.
 constexpr auto kDragQuiet = std::chrono::milliseconds(300);
 constexpr auto kOwnMoveGrace = std::chrono::milliseconds(500);
-
-class SdlAudioDevice : public AudioDevice {
- public:
-  SdlAudioDevice(AudioRenderFn render) : render_(std::move(render)) {}
-  ~SdlAudioDevice() override {
-    if (id_ != 0) SDL_CloseAudioDevice(id_);
-  }
-  bool Open() {
-    SDL_AudioSpec want{}, have{};
-    want.freq = kAudioRate;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = kAudioFrames;
-    want.callback = &SdlAudioDevice::Callback;
-    want.userdata = this;
-    // No changes allowed: SDL converts to whatever the hardware wants.
-    id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (id_ == 0) return false;
-    // The device stays paused, and calls nothing back, until the clock is there.
-    clock_ = std::make_unique<PlayClock>(kAudioRate, HeldFrames(have));
-    SDL_PauseAudioDevice(id_, 0);
-    return true;
-  }
-  int Rate() const override { return kAudioRate; }
-  void Lock() override { SDL_LockAudioDevice(id_); }
-  void Unlock() override { SDL_UnlockAudioDevice(id_); }
-  // Not under the device's lock: its thread holds that while it waits for the mixer, and the
-  // mixer's users ask for this with the mixer locked.
-  std::uint64_t FramesPlayed() const override {
-    return clock_ ? clock_->Played(std::chrono::steady_clock::now()) : 0;
-  }
-
- private:
-  static void Callback(void* self, Uint8* stream, int len) {
-    // The device asks for the block now; mixing it takes time of its own.
-    const auto now = std::chrono::steady_clock::now();
-    auto* dev = static_cast<SdlAudioDevice*>(self);
-    std::memset(stream, 0, static_cast<std::size_t>(len));
-    const int frames = len / 4;
-    if (dev->render_) dev->render_(reinterpret_cast<std::int16_t*>(stream), frames);
-    dev->clock_->Handed(static_cast<std::uint64_t>(frames), now);
-  }
-  // Frames still to be played when a callback has just filled SDL's buffer. SDL tells neither
-  // the driver's nor the server's latency, so this is an estimate from the obtained buffer: the
-  // buffer itself and one period the driver keeps queued. A PulseAudio server was measured to
-  // hold a little less, between 1.7 periods (2048 frames) and 1.9 (256), so positions lag the
-  // sound by a few milliseconds there at the periods in use.
-  static std::uint64_t HeldFrames(const SDL_AudioSpec& have) {
-    const std::uint64_t period = have.samples > 0 ? have.samples : kAudioFrames;
-    return 2 * period;
-  }
-  AudioRenderFn render_;
-  SDL_AudioDeviceID id_ = 0;
-  std::unique_ptr<PlayClock> clock_;
-};
-
-// Without a sound device the program still needs music positions that move: render into
-// nowhere at the speed a device would take the frames.
-class NullAudioDevice : public AudioDevice {
- public:
-  explicit NullAudioDevice(AudioRenderFn render) : render_(std::move(render)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~NullAudioDevice() override {
-    {
-      std::lock_guard<std::mutex> lock(stopMutex_);
-      stop_ = true;
-    }
-    stopCv_.notify_all();
-    thread_.join();
-  }
-  int Rate() const override { return kAudioRate; }
-  void Lock() override { mutex_.lock(); }
-  void Unlock() override { mutex_.unlock(); }
-  std::uint64_t FramesPlayed() const override {
-    return clock_.Played(std::chrono::steady_clock::now());
-  }
-
- private:
-  void Run() {
-    std::vector<std::int16_t> scratch(kAudioFrames * 2);
-    auto next = std::chrono::steady_clock::now();
-    const auto period = std::chrono::microseconds(1000000LL * kAudioFrames / kAudioRate);
-    std::unique_lock<std::mutex> stopLock(stopMutex_);
-    while (!stop_) {
-      stopLock.unlock();
-      {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
-        std::fill(scratch.begin(), scratch.end(), 0);
-        if (render_) render_(scratch.data(), kAudioFrames);
-        // Taken when it was due: a late wake-up of this thread is no gap in the sound.
-        clock_.Handed(kAudioFrames, next);
-      }
-      next += period;
-      stopLock.lock();
-      stopCv_.wait_until(stopLock, next, [this] { return stop_; });
-    }
-  }
-  AudioRenderFn render_;
-  mutable std::recursive_mutex mutex_;
-  // A block is due when it is handed over and plays from then on: nothing is queued ahead.
-  mutable PlayClock clock_{kAudioRate, kAudioFrames};
-  std::mutex stopMutex_;
-  std::condition_variable stopCv_;
-  bool stop_ = false;
-  std::thread thread_;
-};
 
 }  // namespace
 
@@ -611,12 +505,33 @@ int SdlBackend::ShowMessageBox(const MessageBoxDesc& desc) {
 
 std::shared_ptr<AudioDevice> SdlBackend::OpenAudio(AudioRenderFn render) {
   if (!audio_.expired()) throw Exception("The audio device is already open");
+  // A server that speaks PulseAudio's protocol (PulseAudio, or PipeWire through its PulseAudio
+  // service) says itself which frame leaves its sink; SDL can only guess that from buffer sizes.
+  // So libpulse plays wherever such a server answers, SDL elsewhere. MORVANE_AUDIO=pulse or sdl
+  // forces one; a forced path that cannot open leaves the program silent, with a moving clock.
+  const char* forced = std::getenv("MORVANE_AUDIO");
+  const std::string choice = forced ? forced : "";
   std::shared_ptr<AudioDevice> dev;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-    auto real = std::make_shared<SdlAudioDevice>(render);
-    if (real->Open()) dev = real;
+  std::string line, why;
+  if (choice != "sdl") {
+    std::string pulse;
+    dev = PulseAudioDevice::Open(kAudioRate, render, pulse);
+    if (dev)
+      line = "audio: " + pulse + (choice == "pulse" ? " (MORVANE_AUDIO=pulse)" : "");
+    else if (choice == "pulse")
+      line = "audio: none, silent: MORVANE_AUDIO=pulse, and " + pulse;
+    else
+      why = pulse;
+  } else {
+    why = "MORVANE_AUDIO=sdl";
   }
-  if (!dev) dev = std::make_shared<NullAudioDevice>(std::move(render));
+  if (!dev && choice != "pulse") {
+    std::string sdl;
+    dev = OpenSdlAudio(kAudioRate, render, sdl);
+    line = dev ? "audio: " + sdl + ": " + why : "audio: none, silent: " + why + "; " + sdl;
+  }
+  if (!dev) dev = OpenNullAudio(kAudioRate, std::move(render));
+  std::fprintf(stderr, "%s\n", line.c_str());
   audio_ = dev;
   return dev;
 }

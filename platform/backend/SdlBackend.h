@@ -1,6 +1,7 @@
 // The backend of a real run: SDL2 windows showing the presented client images, the keyboard,
-// mouse and joysticks, and one audio device (a null output that keeps time when the machine has
-// no sound).
+// mouse and joysticks, and one audio device: libpulse's stream where a PulseAudio-protocol
+// server answers, SDL's audio elsewhere, and a null output that keeps time when the machine has
+// no sound.
 #pragma once
 
 #include <chrono>

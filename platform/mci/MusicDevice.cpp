@@ -48,22 +48,28 @@ void MusicDevice::Close() {
 }
 
 void MusicDevice::Refresh() {
-  if (mode_ != MusicMode::Playing) return;
+  if (segments_.empty()) return;
   // A device opened again (a new backend) counts its frames from 0: what was handed out before
   // is gone, so the music goes on from where it was rendered to.
-  if (!segments_.empty() && Mixer().FramesMixed() < segments_.back().deviceStart) {
+  if (Mixer().FramesMixed() < segments_.back().deviceStart) {
     playStart_ = renderNext_;
     segments_.clear();
     renderedEnd_ = false;
+    return;
   }
   const std::uint64_t played = Mixer().FramesPlayed();
-  if (renderedEnd_ && played >= endDevice_) {
+  if (mode_ == MusicMode::Playing && renderedEnd_ && played >= endDevice_) {
     mode_ = MusicMode::Stopped;
     position_ = length_;
     segments_.clear();
     return;
   }
   while (segments_.size() > 1 && segments_[1].deviceStart <= played) segments_.pop_front();
+  // Paused or stopped, once the last frame handed over has been heard the position stands.
+  const Segment& last = segments_.back();
+  if (mode_ != MusicMode::Playing &&
+      played >= last.deviceStart + static_cast<std::uint64_t>(last.count))
+    segments_.clear();
 }
 
 std::int64_t MusicDevice::Audible(std::uint64_t played) const {
@@ -89,7 +95,10 @@ std::int64_t MusicDevice::Position() {
   CatchUp();
   dsound::MixerLock lock;
   Refresh();
-  return mode_ == MusicMode::Playing ? Audible(Mixer().FramesPlayed()) : position_;
+  // Paused or stopped, what was handed over before still plays out: the position follows it to
+  // the last frame, where it stands.
+  return mode_ == MusicMode::Playing || !segments_.empty() ? Audible(Mixer().FramesPlayed())
+                                                           : position_;
 }
 
 void MusicDevice::CatchUp() {
@@ -101,9 +110,13 @@ void MusicDevice::CatchUp() {
 
 void MusicDevice::StartAt(std::int64_t frame) {
   if (decoder_->Tell() != frame) decoder_->Seek(frame);
+  // Going on from the frame after the last one handed over: what still plays of it keeps its
+  // place, and the new frames follow it.
+  if (frame != renderNext_ || segments_.empty()) {
+    segments_.clear();
+    playStart_ = frame;
+  }
   renderNext_ = frame;
-  playStart_ = frame;
-  segments_.clear();
   renderedEnd_ = false;
   mode_ = MusicMode::Playing;
 }
@@ -133,9 +146,10 @@ void MusicDevice::Stop() {
   CatchUp();
   dsound::MixerLock lock;
   Refresh();
-  if (mode_ == MusicMode::Playing) position_ = Audible(Mixer().FramesPlayed());
+  // Nothing more is handed over; what was still plays out, and the music goes on from the frame
+  // after it.
+  if (mode_ == MusicMode::Playing) position_ = renderNext_;
   if (mode_ == MusicMode::Playing || mode_ == MusicMode::Paused) mode_ = MusicMode::Stopped;
-  segments_.clear();
 }
 
 void MusicDevice::Pause() {
@@ -144,9 +158,8 @@ void MusicDevice::Pause() {
   dsound::MixerLock lock;
   Refresh();
   if (mode_ == MusicMode::Playing) {
-    position_ = Audible(Mixer().FramesPlayed());
+    position_ = renderNext_;  // as Stop
     mode_ = MusicMode::Paused;
-    segments_.clear();
   } else if (mode_ == MusicMode::Paused) {
     StartAt(position_);
   }

@@ -43,9 +43,12 @@ class MusicDevice : public dsound::StreamSource {
   // rewinding first when that is the end. Playing from the end itself ends at once: stopped at
   // the end, no error. Returns at once; the music plays on by itself.
   void Play(std::optional<std::int64_t> from = std::nullopt);
-  // Playing: holds the position. Otherwise nothing.
+  // Playing: nothing more is handed to the device. What it holds still plays out, and the
+  // position follows it to the last frame heard, where it stands; playing again goes on from the
+  // next frame, so nothing is heard twice and nothing is skipped. Otherwise nothing.
   void Stop();
-  // Playing becomes paused, paused plays on from the same frame; otherwise nothing.
+  // Playing becomes paused, as Stop; paused plays on from the frame after the last one heard.
+  // Otherwise nothing.
   void Pause();
   // Moves to `frame` clamped to 0..Length and stops there.
   void Seek(std::int64_t frame);
@@ -64,7 +67,8 @@ class MusicDevice : public dsound::StreamSource {
   };
 
   void CatchUp();
-  // Reads the device's progress: the audible frame while playing, and the natural end.
+  // Reads the device's progress: the audible frame while playing or playing out, the natural
+  // end, and when what was handed over before a pause or stop has all been heard.
   void Refresh();
   std::int64_t Audible(std::uint64_t played) const;
   void StartAt(std::int64_t frame);
@@ -72,7 +76,7 @@ class MusicDevice : public dsound::StreamSource {
   std::unique_ptr<Mp3Decoder> decoder_;
   MusicMode mode_ = MusicMode::Closed;
   std::int64_t length_ = 0;
-  std::int64_t position_ = 0;    // the position while not playing
+  std::int64_t position_ = 0;    // the position once not playing and played out
   std::int64_t playStart_ = 0;   // where the current play began
   std::int64_t renderNext_ = 0;  // next frame Render hands out
   std::deque<Segment> segments_;

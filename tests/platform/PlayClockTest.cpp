@@ -1,6 +1,7 @@
 // The played-frame count of callback-driven audio devices, on a made-up clock: what the device
 // still holds is never counted as played, a driver asking for several blocks at once is followed
-// at once, and a device that ran dry is followed by its samples.
+// at once, a device that ran dry is followed by its samples, late wake-ups do not hold the count
+// back, and more blocks taken at once than a device holds later never put it ahead.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -70,16 +71,51 @@ TEST(PlayClock, BlocksAskedForTogetherAreFollowedAtOnce) {
   }
 }
 
-// Callbacks a millisecond early and late by turns: the estimate keeps to the middle.
-TEST(PlayClock, WakeUpNoiseIsAveragedOut) {
+// Wake-ups on time and two milliseconds late by turns: the late ones are no reason to hold the
+// count back, the count keeps to those on time.
+TEST(PlayClock, LateWakeUpsDoNotHoldTheCountBack) {
   PlayClock c(kRate, 2 * kBlock);
   for (int i = 0; i < 400; ++i) {
-    const std::int64_t t = i * 10000 + (i % 2 ? 1000 : -1000);
+    const std::int64_t late = i % 2 ? 2000 : 0;
+    const std::int64_t t = i * 10000 + late;
     c.Handed(kBlock, At(t));
     if (i > 100) {
-      const double truth = static_cast<double>((i - 1) * kBlock) + (t - i * 10000) * 0.0441;
+      const double truth = static_cast<double>((i - 1) * kBlock) + late * 0.0441;
       ASSERT_NEAR(static_cast<double>(c.Played(At(t))), truth, 0.3 * 44.1) << i;
     }
+  }
+}
+
+// A device that starts empty and takes eight blocks at once, then asks again only when it has
+// room for one besides the one it still holds: it plays from the first block on, and the count is never ahead (by
+// more than the tenth of a percent a device may run fast).
+TEST(PlayClock, ABurstAtTheStartNeverPutsTheCountAhead) {
+  PlayClock c(kRate, 2 * kBlock);
+  for (int i = 0; i < 8; ++i) c.Handed(kBlock, At(i * 20));
+  for (std::int64_t t = 200; t < 70000; t += 1000) {
+    ASSERT_LE(static_cast<double>(c.Played(At(t))), t * 0.0441 * 1.001 + 1.0) << t;
+  }
+  for (int i = 0; i < 20; ++i) {
+    const std::int64_t t = 70000 + i * 10000;  // frame (7 + i) blocks is leaving the device
+    c.Handed(kBlock, At(t));
+    ASSERT_LE(static_cast<double>(c.Played(At(t + 5000))), (7.5 + i) * kBlock + 4.0) << i;
+    if (i > 0) {
+      ASSERT_NEAR(static_cast<double>(c.Played(At(t + 5000))), (7.5 + i) * kBlock, 2.0);
+    }
+  }
+}
+
+// A device that ran dry and fills up again with more blocks than it holds later: it plays again
+// from the first of them, and the count is never ahead of that.
+TEST(PlayClock, ARefillOfMoreThanItHoldsNeverPutsTheCountAhead) {
+  PlayClock c(kRate, 2 * kBlock);
+  for (int i = 0; i < 10; ++i) c.Handed(kBlock, At(i * 10000));
+  EXPECT_EQ(c.Played(At(200000)), 10 * kBlock);  // dry since 110 ms
+  for (int i = 0; i < 6; ++i) c.Handed(kBlock, At(300000 + i * 20));
+  for (std::int64_t t = 300200; t < 340000; t += 1000) {
+    ASSERT_LE(static_cast<double>(c.Played(At(t))),
+              10 * kBlock + (t - 300000) * 0.0441 * 1.001 + 1.0)
+        << t;
   }
 }
 

@@ -21,6 +21,7 @@ TEST(SdlBackend, RunsOnScreenlessDrivers) {
 #endif
   setenv("SDL_VIDEODRIVER", "offscreen", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
+  setenv("MORVANE_AUDIO", "sdl", 1);  // not whatever sound server this machine runs
   std::unique_ptr<backend::SdlBackend> b;
   try {
     b = std::make_unique<backend::SdlBackend>();
@@ -76,6 +77,7 @@ TEST(SdlBackend, RunsOnScreenlessDrivers) {
   b.reset();
   unsetenv("SDL_VIDEODRIVER");
   unsetenv("SDL_AUDIODRIVER");
+  unsetenv("MORVANE_AUDIO");
 }
 
 // The mixer asks for the played frames while it holds its own lock, which the device's thread
@@ -85,6 +87,7 @@ TEST(SdlBackend, PlayedFramesAreReadWhileACallbackWaits) {
   GTEST_SKIP() << "SDL itself is not leak-clean";
 #endif
   setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  setenv("MORVANE_AUDIO", "sdl", 1);
   // The dummy driver calls back from SDL's thread; a driver that does not exist gives the
   // backend's own null device, which has a thread of its own as well.
   for (const char* driver : {"dummy", "no-such-driver"}) {
@@ -118,4 +121,5 @@ TEST(SdlBackend, PlayedFramesAreReadWhileACallbackWaits) {
   }
   unsetenv("SDL_VIDEODRIVER");
   unsetenv("SDL_AUDIODRIVER");
+  unsetenv("MORVANE_AUDIO");
 }

@@ -75,12 +75,13 @@ RunningProgram::RunningProgram(const ProgramFolder& Folder, const std::string& P
     const std::string key = entry.substr(0, entry.find('='));
     // The real window is wanted: no test backend, no off-screen video, and a silent audio device.
     if (key == "DISPLAY" || key == "MORVANE_BACKEND" || key == "SDL_VIDEODRIVER" ||
-        key == "SDL_AUDIODRIVER")
+        key == "SDL_AUDIODRIVER" || key == "MORVANE_AUDIO")
       continue;
     env.push_back(entry);
   }
   env.push_back("DISPLAY=" + DisplayName);
   env.push_back("SDL_AUDIODRIVER=dummy");
+  env.push_back("MORVANE_AUDIO=sdl");
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

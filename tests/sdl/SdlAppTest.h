@@ -21,6 +21,7 @@ class SdlAppTest : public ::testing::Test {
     // Set here too, so the program runs the same when started by hand.
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
+    setenv("MORVANE_AUDIO", "sdl", 0);
     // The backend before goes first: shutting SDL down would take the new one's SDL with it.
     backend::Backend::Install(nullptr);
     try {

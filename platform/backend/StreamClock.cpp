@@ -1,0 +1,112 @@
+#include "platform/backend/StreamClock.h"
+
+#include <algorithm>
+
+namespace backend {
+
+namespace {
+
+// How far back reports count. Long enough to hold two dozen cycles of the largest usual quantum
+// (2048 frames at 48 kHz, 43 ms) with reports all through them, and to ride out the few
+// milliseconds by which PipeWire's reports wander at small quanta (with half a second the count
+// wandered half as much again against the sound); short enough that a sink clock a few hundred
+// ppm off ours moves the lowest of them by well under half a millisecond, and that a sink whose
+// latency dropped is followed within a second.
+constexpr std::chrono::milliseconds kWindow{1000};
+
+double Seconds(StreamClock::Time from, StreamClock::Time to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+StreamClock::StreamClock(int rate, int frameBytes)
+    : rate_(static_cast<double>(rate)), frameBytes_(static_cast<double>(frameBytes)) {}
+
+void StreamClock::Written(std::uint64_t frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  written_ += frames;
+}
+
+double StreamClock::Phase(double frame, Time at) const {
+  return frame - rate_ * Seconds(epoch_, at);
+}
+
+void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lost_) return;
+  if (!known_) epoch_ = at;
+  known_ = true;
+  // What the server has read, less what its sink still holds, is leaving the speaker. Negative
+  // while the sink still plays out the silence it held before our first frame.
+  const double frame =
+      static_cast<double>(readIndex) / frameBytes_ - static_cast<double>(sinkUsec) * rate_ / 1e6;
+  if (!playing) {
+    // Waiting for frames: the sound stands still where the sink stopped, and reports from
+    // before say nothing of where it will go on.
+    running_ = false;
+    stoppedAt_ = frame;
+    stoppedRead_ = readIndex;
+    reports_.clear();
+    pending_ = false;
+    return;
+  }
+  running_ = true;
+  // A report counts once a later one shows the server has read more since: it was then taken
+  // before a cycle began. Without this, the first reports of a run, all of them taken within
+  // its first cycle, would put the count up to a quantum ahead until the next cycle.
+  if (!pending_) {
+    // The first report of a run: until one counts, the count goes on from the least it can be,
+    // as if all the server read since it stood had been read just now.
+    const double least = frame - static_cast<double>(readIndex - stoppedRead_) / frameBytes_;
+    reports_.clear();
+    reports_.push_back({at, Phase(least, at)});
+    provisional_ = true;
+  } else if (readIndex > pendingRead_) {
+    if (provisional_) reports_.clear();
+    provisional_ = false;
+    Admit(pendingReport_);
+  }
+  pending_ = true;
+  pendingReport_ = {at, Phase(frame, at)};
+  pendingRead_ = readIndex;
+  newest_ = at;
+  while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
+}
+
+void StreamClock::Admit(const Report& r) {
+  // Only the lowest matters: a report is dropped once a newer one is as low, so the oldest one
+  // kept is the lowest, and each reading costs the same however many reports came.
+  while (!reports_.empty() && reports_.back().phase >= r.phase) reports_.pop_back();
+  reports_.push_back(r);
+}
+
+void StreamClock::Lost(Time at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lost_) return;
+  // Whatever the sink still held is never heard; what was leaving it is where time goes on.
+  double frame = known_ ? std::min(EstimateAt(at), static_cast<double>(written_)) : 0.0;
+  frame = std::max(frame, static_cast<double>(reported_));
+  if (!known_) epoch_ = at;
+  known_ = true;
+  lost_ = true;
+  lostPhase_ = Phase(frame, at);
+}
+
+double StreamClock::EstimateAt(Time now) const {
+  if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
+  // Until a report counts, the sound is taken to stand where it stood.
+  if (!running_ || reports_.empty()) return stoppedAt_;
+  // A reading from before the newest report is taken at the report's time.
+  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, newest_));
+}
+
+std::uint64_t StreamClock::Played(Time now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!known_) return reported_;
+  const double estimate = std::clamp(EstimateAt(now), 0.0, static_cast<double>(written_));
+  reported_ = std::max(reported_, static_cast<std::uint64_t>(estimate));
+  return reported_;
+}
+
+}  // namespace backend

@@ -1,0 +1,79 @@
+// The frame leaving an audio server's sink now, from the server's own timing. The server says,
+// now and then, how much of the stream it has read, how much of that its sink still holds, and
+// whether it plays on; the wall clock carries the count on at the nominal rate between reports.
+// The count is in frames handed to the stream, so it maps straight onto what the mixer rendered.
+//
+// A report may count frames the server has taken but not yet played: PipeWire's PulseAudio
+// service takes a whole quantum at the start of each cycle and reports the same figures until
+// the next, so at 2048 frames a report can be up to 43 ms ahead of the sound. It is never
+// behind. So the count follows the lowest of the reports of the last moments, each carried on to
+// now at the rate: the report taken just before a cycle began, which is the sound itself.
+//
+// Never more than was handed over (the sink cannot play what it has not been given), never less
+// than reported before. Once the server is gone nothing more is heard, yet the program still
+// needs a position that moves: from then on the count runs on from where the sound stopped.
+//
+// Thread-safe on its own lock, held only for a few arithmetic steps: the server's thread reports,
+// the window's thread asks, and neither ever waits for the other's work.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+namespace backend {
+
+class StreamClock {
+ public:
+  using Time = std::chrono::steady_clock::time_point;
+
+  // `frameBytes`: bytes of one frame of the stream.
+  StreamClock(int rate, int frameBytes);
+
+  // `frames` more frames were handed to the stream.
+  void Written(std::uint64_t frames);
+  // The server's timing as it stood at `at`: it had read `readIndex` bytes of the stream, of
+  // which its sink still held `sinkUsec` microseconds; `playing`: it plays on from there (not
+  // waiting for a first buffer, nor for frames after running out).
+  void Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at);
+  // The server is gone at `at`: the count runs on from what was leaving the sink then.
+  void Lost(Time at);
+  // The frame leaving the sink at `now`.
+  std::uint64_t Played(Time now);
+
+ private:
+  // A report as the frame that left the sink at the clock's epoch, had it played at the rate.
+  double Phase(double frame, Time at) const;
+  double EstimateAt(Time now) const;
+
+  std::mutex mutex_;
+  const double rate_;
+  const double frameBytes_;
+  std::uint64_t written_ = 0;
+  bool known_ = false;  // a report has come
+  Time epoch_{};
+  bool running_ = false;
+  double stoppedAt_ = 0;  // the frame the sink stopped at, while not running
+  struct Report {
+    Time at;
+    double phase;
+  };
+  void Admit(const Report& r);
+
+  // Of the reports that count, while running, within the window before the newest report, those
+  // lower than every later one, oldest (and lowest) first.
+  std::deque<Report> reports_;
+  // The newest report, which counts once a later one has read more.
+  bool pending_ = false;
+  Report pendingReport_{};
+  std::int64_t pendingRead_ = 0;
+  Time newest_{};
+  bool provisional_ = false;      // the one report kept is the least the sound can be, not a report
+  std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
+  bool lost_ = false;
+  double lostPhase_ = 0;
+  std::uint64_t reported_ = 0;
+};
+
+}  // namespace backend

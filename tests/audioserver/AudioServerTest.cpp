@@ -1,0 +1,308 @@
+// The music's Position against what a real audio server plays, on private servers: PulseAudio
+// with a null sink at 44.1 and 48 kHz, and PipeWire (WirePlumber, pipewire-pulse) at its own
+// quantum and at forced ones. The player runs in a child process on the real SDL backend and
+// picks its audio path as the programs do; a recorder on the sink's monitor says which frame
+// left the sink when, and the recorded sound, matched against the decoded music, says which
+// frame of the music that was. Each case also checks that the output is whole: one unbroken
+// stretch of music at its speed, or two around a pause with nothing heard twice or lost.
+//
+// MORVANE_AS_SECONDS sets how long each case plays (20 s by default; a long run is one case
+// with a large value). Without a server to start a case skips and says why; with CI set it
+// fails instead.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "audioserver/Alignment.h"
+#include "audioserver/AudioServers.h"
+#include "audioserver/Measure.h"
+#include "audioserver/PipeWireRecorder.h"
+#include "audioserver/Player.h"
+#include "audioserver/PulseRecorder.h"
+#include "platform/mci/MPlayer.h"
+#include "platform/mci/Mp3Decoder.h"
+
+namespace audioserver {
+namespace {
+
+constexpr double kMeanLimitMs = 2, kSdLimitMs = 1, kWorstLimitMs = 5;
+const char* const kMusic = "Sound/Last Boss.mp3";
+
+#define SKIP_OR_FAIL(why)                                                 \
+  do {                                                                    \
+    if (std::getenv("CI")) FAIL() << "no audio server under CI: " << why; \
+    GTEST_SKIP() << why;                                                  \
+  } while (0)
+
+double CaseSeconds() {
+  const char* s = std::getenv("MORVANE_AS_SECONDS");
+  const double v = s ? std::atof(s) : 0;
+  return v > 0 ? v : 20;
+}
+
+const std::vector<float>& Music() {
+  static const std::vector<float> music = [] {
+    mci::Mp3Decoder decoder(kMusic);
+    std::vector<std::int16_t> stereo(static_cast<std::size_t>(decoder.Length()) * 2);
+    decoder.Read(stereo.data(), static_cast<int>(decoder.Length()));
+    std::vector<float> mono(static_cast<std::size_t>(decoder.Length()));
+    for (std::size_t i = 0; i < mono.size(); ++i)
+      mono[i] = (stereo[2 * i] + stereo[2 * i + 1]) / 65536.0f;
+    return mono;
+  }();
+  return music;
+}
+
+// How often the player started the music: once, and again after each natural end.
+int Plays(const std::vector<PositionRead>& reads) {
+  int plays = 0;
+  for (std::size_t i = 0; i < reads.size(); ++i)
+    if (reads[i].mode == mpPlaying && (i == 0 || reads[i - 1].mode == mpStopped)) ++plays;
+  return plays;
+}
+
+struct Played {
+  Recording rec;
+  std::vector<PositionRead> reads;
+  std::string playerOutput;
+};
+
+// The backend's line saying which path plays, for the case's summary.
+std::string PathLine(const std::string& output) {
+  std::istringstream in(output);
+  std::string line, found;
+  while (std::getline(in, line))
+    if (line.find("audio") != std::string::npos || line.find("Audio") != std::string::npos) {
+      found = line;
+      break;
+    }
+  return found.empty() ? "(no line about the audio path)" : found;
+}
+
+class AudioServerTest : public ::testing::Test {
+ protected:
+  // Plays `plan` on `server` while `finish` (the running recorder's) collects the reference.
+  void PlayAndRecord(AudioServer& server, PlayPlan plan, const std::function<Recording()>& finish,
+                     Played& out) {
+    plan.file = std::filesystem::absolute(kMusic).string();
+    folder_ = server.Folder();
+    plan.log = server.Folder() + "/positions.bin";
+    const std::string output = server.Folder() + "/player.log";
+    Environment env = server.ClientEnvironment();
+    env["MORVANE_BACKEND"] = "sdl";
+    if (!std::getenv("SDL_VIDEODRIVER")) env["SDL_VIDEODRIVER"] = "dummy";
+    auto player = ChildProcess::Start(PlayerCommand(plan), env, output);
+    ASSERT_TRUE(player) << "the player could not be started";
+    const auto limit = std::chrono::milliseconds(static_cast<int>(plan.seconds * 1000) + 30000);
+    const int status = player->Wait(limit);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the tail reaches the monitor
+    out.rec = finish();
+    out.playerOutput = ReadFile(output);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the player failed (status " << status << "):\n"
+        << out.playerOutput;
+    out.reads = ReadPlayerLog(plan.log);
+    ASSERT_GT(out.reads.size(), plan.seconds * 500) << "too few reads of Position";
+  }
+
+  // Every figure of a case, then its assertions. `pauses` is how many pauses the plan made.
+  void Judge(const std::string& what, const Played& p, int pauses) {
+    const Alignment heard(p.rec, Music(), p.reads.back().ns);
+    const Comparison errors = Compare(p.reads, heard);
+    if (const char* keep = std::getenv("MORVANE_AS_KEEP"); keep && *keep == '1') Keep(p, heard);
+    const ErrorFigures all = errors.All();
+    // A long run plays the music again after its end: one more stretch each time.
+    const auto stretches = static_cast<std::size_t>(pauses + Plays(p.reads));
+    const bool whole = heard.PoorMatches() == 0 && heard.LagJumps() == 0 && heard.Gaps() == 0 &&
+                       heard.LagWanderMs() <= 0.5 && heard.Stretches().size() == stretches;
+    std::cout << "[ RESULT   ] " << what << " | " << PathLine(p.playerOutput) << " | "
+              << Format(all) << " | output " << (whole ? "whole" : "NOT whole") << " | Position at "
+              << PositionSpeed(p.reads) << "x\n"
+              << "             " << heard.Describe() << "\n"
+              << "             " << p.rec.notes << "; marks within " << p.rec.markUncertaintyMs
+              << " ms\n";
+    if (!p.rec.marks.empty()) {
+      const auto& a = p.rec.marks.front();
+      const auto& b = p.rec.marks.back();
+      std::cout << "             recorded " << p.rec.samples.size() / double(p.rec.rate)
+                << " s; marks over " << (b.ns - a.ns) / 1e9 << " s, heard advanced "
+                << (b.heard - a.heard) / p.rec.rate << " s (from " << a.heard << ")\n";
+    }
+    if (CaseSeconds() >= 120) {
+      const double last = static_cast<double>(errors.ns.back() - errors.ns.front()) / 1e9;
+      std::cout << "             first minute: " << Format(errors.Between(0, 60))
+                << "\n             last minute:  " << Format(errors.Between(last - 60, last + 1))
+                << "\n";
+      // Where it went wrong on the way, 10 s at a time.
+      for (double from = 0; from < last; from += 10) {
+        const ErrorFigures f = errors.Between(from, from + 10);
+        if (std::fabs(f.worst) > kWorstLimitMs)
+          std::cout << "             " << from << " s to " << from + 10 << " s: " << Format(f)
+                    << "\n";
+      }
+    }
+    EXPECT_EQ(heard.PoorMatches(), 0) << "blocks of the output that are not the music";
+    EXPECT_EQ(heard.LagJumps(), 0) << "music skipped or repeated while playing";
+    EXPECT_EQ(heard.Gaps(), 0) << "silence within the music";
+    EXPECT_LE(heard.LagWanderMs(), 0.5) << "the music did not play at its speed";
+    EXPECT_EQ(heard.Stretches().size(), stretches)
+        << "the music was broken up: " << heard.Describe();
+    double played = 0;
+    for (const auto& s : heard.Stretches()) played += (s.musicLast - s.musicFirst) / 44100.0;
+    EXPECT_GT(played, CaseSeconds() * 0.8 - (pauses > 0 ? 3 : 0)) << "too little music was heard";
+    ASSERT_GT(all.count, p.reads.size() / 2) << "too few reads fell where music was heard";
+    EXPECT_LE(std::fabs(all.mean), kMeanLimitMs) << Format(all);
+    EXPECT_LE(all.sd, kSdLimitMs) << Format(all);
+    EXPECT_LE(std::fabs(all.worst), kWorstLimitMs) << Format(all);
+    if (pauses > 0) JudgePause(p, heard);
+  }
+
+  // The pause is the longest silence between two stretches of music.
+  static std::size_t PauseAfter(const Alignment& heard) {
+    const auto& s = heard.Stretches();
+    std::size_t at = 0;
+    for (std::size_t i = 1; i + 1 < s.size(); ++i)
+      if (s[i + 1].first - s[i].last > s[at + 1].first - s[at].last) at = i;
+    return at;
+  }
+
+  std::string folder_;
+
+  // The native reference against the PulseAudio-protocol one, at the player's reads.
+  void CompareReferences(const Played& p, const Recording& other) {
+    const Alignment native(p.rec, Music(), p.reads.back().ns);
+    const Alignment pulse(other, Music(), p.reads.back().ns);
+    std::vector<double> d;
+    for (const auto& r : p.reads) {
+      const auto a = native.HeardAt(r.ns);
+      const auto b = pulse.HeardAt(r.ns);
+      if (a && b) d.push_back((*a - *b) * 1000 / 44100);
+    }
+    Comparison c;
+    c.errorMs = d;
+    c.ns.assign(d.size(), p.reads.front().ns);
+    std::cout << "[ REFERENCE] native minus PulseAudio-protocol reference: " << Format(c.All())
+              << "\n             " << other.notes << "\n";
+  }
+
+  // For looking into a case by hand: the recording, its blocks and the errors.
+  void Keep(const Played& p, const Alignment& heard) {
+    std::ofstream(folder_ + "/recording.f32", std::ios::binary)
+        .write(reinterpret_cast<const char*>(p.rec.samples.data()),
+               static_cast<std::streamsize>(p.rec.samples.size() * sizeof(float)));
+    std::ofstream(folder_ + "/music.f32", std::ios::binary)
+        .write(reinterpret_cast<const char*>(Music().data()),
+               static_cast<std::streamsize>(Music().size() * sizeof(float)));
+    std::ofstream blocks(folder_ + "/blocks.txt");
+    for (const auto& b : heard.Blocks())
+      blocks << b.start << ' ' << b.silent << ' ' << b.lag << ' ' << b.match << '\n';
+    std::ofstream marks(folder_ + "/marks.txt");
+    for (const auto& m : p.rec.marks) marks << m.ns << ' ' << m.heard << '\n';
+  }
+
+  // Across the pause: the music goes on with the frame after the last one heard, and Position
+  // while paused is that frame.
+  void JudgePause(const Played& p, const Alignment& heard) {
+    ASSERT_GE(heard.Stretches().size(), 2u) << "no pause was heard";
+    const std::size_t pause = PauseAfter(heard);
+    const Stretch& before = heard.Stretches()[pause];
+    const Stretch& after = heard.Stretches()[pause + 1];
+    const double gapMs = (after.musicFirst - (before.musicLast + 1)) * 1000 / 44100;
+    std::cout << "             across the pause: " << (gapMs < 0 ? "repeated " : "skipped ")
+              << std::fabs(gapMs) << " ms of music\n";
+    EXPECT_LE(std::fabs(gapMs), 1.0) << "music heard twice (-) or lost (+) across the pause, ms";
+    std::int64_t pausedAt = -1;
+    for (const auto& r : p.reads)
+      if (r.mode == mpPaused) pausedAt = r.frame;
+    ASSERT_GE(pausedAt, 0) << "the player never showed itself paused";
+    const double offMs = (static_cast<double>(pausedAt) - (before.musicLast + 1)) * 1000 / 44100;
+    std::cout << "             Position while paused minus the next frame to be heard: " << offMs
+              << " ms\n";
+    EXPECT_LE(std::fabs(offMs), kMeanLimitMs)
+        << "Position while paused is not where the sound stopped";
+  }
+};
+
+// --- PulseAudio ---------------------------------------------------------------------------------
+
+class PulseAudioCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PulseAudioCase, PositionIsTheFrameHeard) {
+  const int rate = GetParam();
+  std::string why;
+  auto server = PulseAudioServer::Start(rate, why);
+  if (!server) SKIP_OR_FAIL(why);
+  auto recorder = PulseRecorder::Start(server->PulseServer(), why);
+  ASSERT_TRUE(recorder) << why;
+  ASSERT_TRUE(recorder->WaitForSinkLatencyBelow(100, 5)) << "the null sink stays far ahead";
+  PlayPlan plan;
+  plan.seconds = CaseSeconds();
+  // At the music's own rate the player also pauses once, in the middle.
+  const int pauses = rate == 44100 ? 1 : 0;
+  if (pauses > 0) {
+    plan.pauseAt = plan.seconds / 2;
+    plan.pauseFor = 1.5;
+    plan.seconds += plan.pauseFor;
+  }
+  Played p;
+  PlayAndRecord(
+      *server, plan, [&] { return recorder->Finish(); }, p);
+  if (HasFatalFailure()) return;
+  Judge("PulseAudio, sink " + std::to_string(rate) + " Hz", p, pauses);
+  if (HasFailure()) std::cout << server->Logs();
+}
+
+INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioCase, ::testing::Values(44100, 48000),
+                         [](const auto& info) { return "At" + std::to_string(info.param); });
+
+// --- PipeWire -----------------------------------------------------------------------------------
+
+class PipeWireCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PipeWireCase, PositionIsTheFrameHeardAndTheOutputWhole) {
+  const int quantum = GetParam();
+  std::string why;
+  auto server = PipeWireServer::Start(quantum, why);
+  if (!server) SKIP_OR_FAIL(why);
+  PlayPlan plan;
+  plan.seconds = CaseSeconds();
+  auto recorder = PipeWireRecorder::Start(server->RuntimeFolder(), plan.seconds + 40, why);
+  ASSERT_TRUE(recorder) << why;
+  // Where the quantum is forced, a second recorder over the PulseAudio protocol cannot change
+  // it: the two references are then compared, which says how far either may be trusted.
+  std::unique_ptr<PulseRecorder> second;
+  if (quantum > 0) {
+    second = PulseRecorder::Start(server->PulseServer(), why);
+    ASSERT_TRUE(second) << why;
+  }
+  Played p;
+  Recording secondRec;
+  PlayAndRecord(
+      *server, plan,
+      [&] {
+        if (second) secondRec = second->Finish();
+        return recorder->Finish();
+      },
+      p);
+  if (HasFatalFailure()) return;
+  if (second) CompareReferences(p, secondRec);
+  Judge("PipeWire, quantum " + (quantum ? std::to_string(quantum) : std::string("default")), p, 0);
+  if (HasFailure()) std::cout << server->Logs();
+}
+
+INSTANTIATE_TEST_SUITE_P(Quanta, PipeWireCase, ::testing::Values(0, 256, 512, 1024, 2048),
+                         [](const auto& info) {
+                           return info.param ? "Forced" + std::to_string(info.param)
+                                             : std::string("Default");
+                         });
+
+}  // namespace
+}  // namespace audioserver

@@ -1,0 +1,27 @@
+// What a recorder on the null sink's monitor brings back: the sound that left the sink, mono,
+// at the sink's rate, and time marks saying which of its frames was leaving the sink when.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace audioserver {
+
+struct Recording {
+  int rate = 0;
+  std::vector<float> samples;
+  // At `ns` (steady clock), frame `heard` of `samples` (fractional) was leaving the sink.
+  struct Mark {
+    std::int64_t ns;
+    double heard;
+  };
+  std::vector<Mark> marks;
+  // How far a mark's time may be off, from how it was taken (ms).
+  double markUncertaintyMs = 0;
+  std::string notes;
+};
+
+std::int64_t SteadyNs();
+
+}  // namespace audioserver
