@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -48,7 +49,7 @@ std::vector<Note> LoadChart(const std::string& base) {
 }
 
 struct Music {
-  std::vector<float> mono;  // 44.1 kHz
+  std::vector<float> mono;  // 44.1 kHz, scaled so that its loudest sample is 1
   int lengthMs = 0;
 };
 
@@ -61,7 +62,11 @@ const Music& DecodedMusic(const std::string& base) {
   d.Read(pcm.data(), static_cast<int>(d.Length()));
   Music m;
   m.mono.resize(static_cast<size_t>(d.Length()));
-  for (size_t i = 0; i < m.mono.size(); ++i) m.mono[i] = (pcm[2 * i] + pcm[2 * i + 1]) / 65536.0f;
+  int peak = 1;
+  for (std::int16_t v : pcm) peak = std::max(peak, std::abs(int{v}));
+  // Onsets are judged against the music's own level, whatever level it was mixed to.
+  for (size_t i = 0; i < m.mono.size(); ++i)
+    m.mono[i] = static_cast<float>(pcm[2 * i] + pcm[2 * i + 1]) / (2.0f * static_cast<float>(peak));
   m.lengthMs = static_cast<int>((d.Length() * 1000 + 22050) / 44100);
   return cache.emplace(base, std::move(m)).first->second;
 }
@@ -70,7 +75,8 @@ const Music& DecodedMusic(const std::string& base) {
 // do not mask hi-hats). Near a given time, an onset is a strong rise: the energy of some 1 ms
 // window is at least 30 times the mean energy of the 20 ms that end 10 ms before it (the gap
 // leaves out the encoder's pre-echo, which spreads a little noise ahead of every hit), and loud
-// (the soft background's notes rise from silence too, but stay far quieter in the high band).
+// (the soft background's notes rise from silence too, but stay far quieter in the high band than
+// the drums, which peak near the music's own peak).
 // The onset's time is where the energy first reaches a quarter of its peak in the search range.
 class OnsetFinder {
  public:
@@ -88,7 +94,7 @@ class OnsetFinder {
       peak = std::max(peak, Energy(s, s + 44));
       rise = std::max(rise, Energy(s, s + 44) / (Energy(s - 30 * 44, s - 10 * 44) + 1e-9));
     }
-    if (rise < 30 || peak < 1e-4) return NAN;
+    if (rise < 30 || peak < 2e-3) return NAN;
     for (long s = from; s <= to; ++s)
       if (Energy(s, s + 44) >= peak / 4) return (s - centre) / 44.1;
     return NAN;
