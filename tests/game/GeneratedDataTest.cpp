@@ -200,8 +200,9 @@ TEST(GeneratedChartTest, StageTwoDrivesTheWholeSegmentRoutine) {
     EXPECT_GE(notes[i].time - notes[i - 1].time, 2000) << "phase " << phase;  // back to the centre
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(notes[i + k].kind, 4 + k) << "phase " << phase;
-      // Each current long enough for its segment to reach its corner: 100 pixels at 10 a frame.
-      EXPECT_GE(notes[i + k + 1].time - notes[i + k].time, 450);
+      // Each current long enough for its segment to reach its corner: 100 pixels at 10 a frame,
+      // ten frames of 34 ms.
+      EXPECT_GE(notes[i + k + 1].time - notes[i + k].time, 350);
     }
     i += 3;
     ++phase;
@@ -219,22 +220,22 @@ TEST(GeneratedChartTest, StageTwoDrivesTheWholeSegmentRoutine) {
   waitFor7(2500);  // 5 → 6: fly, once at the centre
   waitFor7(0);     // 6 → 7
   formation();     // 7 → 8
-  waitFor7(450);   // 8 → 9: orbit
+  waitFor7(350);   // 8 → 9: orbit
   waitFor7(0);     // 9 → 10: lanes
   phase = 11;
-  run(3, 850);  // 11: hop, once back in the lanes from the orbit (some 23 frames at most)
+  run(3, 800);  // 11: hop, once back in the lanes from the orbit (some 23 frames at most)
   phase = 12;
   waitFor7(2500);  // 12 → 13: fly
   waitFor7(0);     // 13 → 14
   formation();     // 14 → 15
-  waitFor7(450);   // 15 → 16: orbit
+  waitFor7(350);   // 15 → 16: orbit
   waitFor7(0);     // 16 → 17: centre
   formation();     // 17 → 18
-  waitFor7(450);   // 18 → 19: orbit
+  waitFor7(350);   // 18 → 19: orbit
   waitFor7(0);     // 19 → 20: lanes
   ASSERT_EQ(i + 1, notes.size());
   EXPECT_EQ(notes[i].kind, 8);
-  EXPECT_GE(notes[i].time - notes[i - 1].time, 2000);
+  EXPECT_GE(notes[i].time - notes[i - 1].time, 800);  // back in the lanes, as after the first orbit
 }
 
 TEST(GeneratedMusicTest, EveryNoteIsADrumOnsetInTheDecodedMusic) {
