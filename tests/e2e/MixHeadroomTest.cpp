@@ -245,7 +245,6 @@ TEST(MixHeadroom, TheLargestStackOfSoundsOnOneFrameLeavesADecibelOverTheMusic) {
   EXPECT_EQ(started, (std::map<std::string, int>{{"Bass", 3}, {"End", 1}}));
   int stack = 0;
   for (const auto& [name, n] : started) stack += n;
-  EXPECT_EQ(stack, 4);
 
   // What was played over the following second.
   g.Frames(30);
