@@ -101,7 +101,7 @@ Stage Stage2() {
   const int toLanes = 2100;     // from the drop: down onto the floor, then out to the lanes
   const int bounceNotes = 3;    // a short fill, a sixteenth apart: low quick bounces
   const int toHop = 2100;       // back from the bounce to the lanes
-  const int hopNotes = 10;      // eighths on the floor, in the lanes
+  const int hopNotes = 8;       // sixteenths on the floor, in the lanes: low quick hops
   const int formStep = 375;     // a segment reaches its corner in 10 frames (340 ms); the cymbal of
                                 // kind 5 is choked, so the next cue can follow
   const int orbit = 210;        // circling overhead, out of reach: as short as two claps stay apart
@@ -131,7 +131,7 @@ Stage Stage2() {
     t += toLanes;
     run(t, bounceNotes, sixteenth, 2);
     t += toHop;
-    run(t, hopNotes, 2 * sixteenth, 3);
+    run(t, hopNotes, sixteenth, 3);
     // From a rest at the centre (or straight from an orbit): the triangle, then the orbit.
     auto triangle = [&](int gather) {
       at(t, 7);  // to the centre
