@@ -87,9 +87,9 @@ Stage Stage1() {
 // as the segments have got where they go. The time goes to the rests where the three stand
 // still together at the centre and every dash through them hits the real one.
 //
-// A person keeps the gauge near the bottom of its steep range at best (above it every frame
-// drains in full), so what decides a stage is how long the stretches between rests last, and
-// every step of them is as short as the segments' travel allows.
+// A person keeps the gauge at about 70 at best (above it every frame drains in full, below it a
+// tenth), so what decides a stage is how long the stretches between rests last, and every step of
+// them is as short as the segments' travel allows.
 Stage Stage2() {
   Stage s;
   s.baseName = "スタッコのスタッコ";
