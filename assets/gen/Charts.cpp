@@ -86,6 +86,10 @@ Stage Stage1() {
 // the orbit above the hero's head, on their way back to the lanes) the routine moves on as soon
 // as the segments have got where they go. The time goes to the rests where the three stand
 // still together at the centre and every dash through them hits the real one.
+//
+// A person keeps the gauge at about 70 at best (above it every frame drains in full, below it a
+// tenth), so what decides a stage is how long the stretches between rests last, and every step of
+// them is as short as the segments' travel allows.
 Stage Stage2() {
   Stage s;
   s.baseName = "スタッコのスタッコ";
@@ -94,17 +98,17 @@ Stage Stage2() {
   s.progression = {0, 10, 5, 0, 3, 10, 7, 9};  // Dm Bb F Dm F Bb Gm A
   const int sixteenth = s.beatMs / 4;
   // The steps that need no more than the segments' travel, in ms.
-  const int toLanes = 2100;            // from the drop: down onto the floor, then out to the lanes
-  const int bounceNotes = 3;           // a short fill, a sixteenth apart: low quick bounces
-  const int toHop = 2100;              // back from the bounce to the lanes
-  const int hopNotes = 10;             // eighths on the floor, in the lanes
-  const int formStep = 3 * sixteenth;  // a segment reaches its corner in 10 frames (340 ms); the
-                                       // cymbal of kind 5 is choked, so the next cue can follow
+  const int toLanes = 2100;     // from the drop: down onto the floor, then out to the lanes
+  const int bounceNotes = 3;    // a short fill, a sixteenth apart: low quick bounces
+  const int toHop = 2100;       // back from the bounce to the lanes
+  const int hopNotes = 8;       // sixteenths on the floor, in the lanes: low quick hops
+  const int formStep = 375;     // a segment reaches its corner in 10 frames (340 ms); the cymbal of
+                                // kind 5 is choked, so the next cue can follow
   const int orbit = 210;        // circling overhead, out of reach: as short as two claps stay apart
-  const int toSecondHop = 900;  // across to the lanes from where the orbit left them (<800 ms)
+  const int toSecondHop = 820;  // across to the lanes from where the orbit left them (<800 ms)
   const int secondHopNotes = 3;
-  const int endRest = 2100;
-  const int tail = 2000;  // the end note's shake, until the music stops
+  const int endRest = 900;  // the same way back to the lanes, and the end follows at once
+  const int tail = 2000;    // the end note's shake, until the music stops
   const int endNoteAt = 84600;
 
   // The rests at the centre: two with fillers (waiting to fly) and three silent ones (gathered
@@ -122,12 +126,12 @@ Stage Stage2() {
       for (int i = 0; i < count; ++i, t += gap) at(t, kind);
       t -= gap;
     };
-    int t = s.beatMs;
-    at(t, 7);  // drop, a beat into the music
+    int t = sixteenth;
+    at(t, 7);  // drop, as the music starts with the gauge full
     t += toLanes;
     run(t, bounceNotes, sixteenth, 2);
     t += toHop;
-    run(t, hopNotes, 2 * sixteenth, 3);
+    run(t, hopNotes, sixteenth, 3);
     // From a rest at the centre (or straight from an orbit): the triangle, then the orbit.
     auto triangle = [&](int gather) {
       at(t, 7);  // to the centre

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "assets/gen/Levels.h"
 #include "assets/gen/Pictures.h"
 #include "assets/gen/Synth.h"
 
@@ -92,12 +93,10 @@ std::vector<std::uint8_t> PictureData(const Image8& image) {
   return v;
 }
 
-// The peak of every stored sound of both programs (about -10.5 dBFS). They sound over the
-// stage music and over each other: every note burst and every passing note starts one more copy
-// of a sound while the earlier ones still ring, and the hero's end sounds over the music too.
-// Summed with the music at its own level (see Music.cpp), a stack of them stays inside the
-// 16-bit range, and a single one stays well above the music.
-constexpr double kSoundPeak = 0.3;
+// Every stored sound of both programs peaks at one level, kSoundPeak (Levels.h). They sound over
+// the stage music and over each other, since every note burst, decoy contact and passing note
+// starts one more copy of a sound while the earlier ones still ring. The level leaves room for
+// the most sounds the game can start on one frame, peaks meeting, over the music's own peak.
 
 struct StoredSound {
   std::string name;

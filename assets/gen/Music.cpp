@@ -9,6 +9,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "assets/gen/Levels.h"
 #include "assets/gen/Synth.h"
 
 namespace assets {
@@ -16,11 +17,6 @@ namespace assets {
 namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
-
-// The peak the whole stage music is scaled to (-14 dBFS), whatever its arrangement. The programs
-// play their own drums over it (see the stored sounds' level in Forms.cpp), so it stays low: the
-// sum of both never reaches full scale, and the drums a player sets off stand out above it.
-constexpr float kMusicPeak = 0.2f;
 
 double NoteHz(double midi) { return 440.0 * std::pow(2.0, (midi - 69) / 12.0); }
 
@@ -125,7 +121,9 @@ std::vector<std::int16_t> RenderMusic(const Stage& s) {
   }
   float peak = 0;
   for (size_t i = 0; i < n; ++i) peak = std::max({peak, std::fabs(mix.l[i]), std::fabs(mix.r[i])});
-  const float scale = peak > 0 ? kMusicPeak / peak : 1.0f;
+  // The whole mix to one peak, whatever the arrangement: the programs' own sounds play over it
+  // (see Levels.h).
+  const float scale = peak > 0 ? static_cast<float>(kMusicPeak) / peak : 1.0f;
   std::vector<std::int16_t> pcm(n * 2);
   for (size_t i = 0; i < n; ++i) {
     pcm[2 * i] = static_cast<std::int16_t>(std::lround(mix.l[i] * scale * 32767));

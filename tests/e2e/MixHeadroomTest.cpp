@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,13 +111,19 @@ std::vector<std::int16_t> LoseAndContinue(int stage) {
   return g.hb->TakeAudio();
 }
 
+// The music as decoded, interleaved stereo.
+std::vector<std::int16_t> DecodedMusic(const std::string& file) {
+  mci::Mp3Decoder decoder(file);
+  std::vector<std::int16_t> music(static_cast<std::size_t>(decoder.Length()) * 2);
+  decoder.Read(music.data(), static_cast<int>(decoder.Length()));
+  return music;
+}
+
 // How far the game's drums stand above the music when a note bursts out, in dB: the RMS of what
 // the game played (the rendered mix less the decoded music) over the RMS of the music, in the
 // 100 ms from one frame before the burst. Sorted, one figure a burst.
 std::vector<double> DrumsOverMusic(const PlayThrough& r, const std::string& musicFile) {
-  mci::Mp3Decoder decoder(musicFile);
-  std::vector<std::int16_t> music(static_cast<std::size_t>(decoder.Length()) * 2);
-  decoder.Read(music.data(), static_cast<int>(decoder.Length()));
+  const std::vector<std::int16_t> music = DecodedMusic(musicFile);
   auto musicAt = [&](std::size_t i) -> double {
     const std::size_t k = i - 2 * r.musicStart;
     return i >= 2 * r.musicStart && k < music.size() ? music[k] : 0;
@@ -157,6 +165,110 @@ TEST(MixHeadroom, BothStagesToTheCreditsWithBurstsNeverClipAndTheDrumsStandOut) 
     EXPECT_GE(over[over.size() / 10], 6.0);
     EXPECT_GE(over[over.size() / 2], 10.0);
   }
+}
+
+int PeakOf(const std::int16_t* samples, std::size_t n) {
+  int peak = 0;
+  for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(int{samples[i]}));
+  return peak;
+}
+
+int StoredPeak(const std::string& name) {
+  const TWave* w = Form1->DXWaveList1->Items()->Find(name)->Wave();
+  return PeakOf(reinterpret_cast<const std::int16_t*>(w->Data()),
+                static_cast<std::size_t>(w->Size()) / 2);
+}
+
+// The copies of each stored sound now playing.
+std::map<std::string, int> SoundsPlaying() {
+  std::map<std::string, int> playing;
+  TWaveCollection* items = Form1->DXWaveList1->Items();
+  for (int i = 0; i < items->Count(); ++i)
+    for (TDirectSoundBuffer* b : items->GetItem(i)->BufferList())
+      if (b->Playing()) ++playing[items->GetItem(i)->Name()];
+  return playing;
+}
+
+// The most sounds the game starts on one frame: on the second stage the hero runs out of gauge
+// while it dashes through all three blocks, on the contact that sounds each decoy and the one
+// that bursts a note out of the real block (at a low combo, a "Bass" like the decoys'). Started
+// where the music is loudest they do not clip, and even with every peak meeting the music's
+// loudest sample they stay a decibel below full scale.
+TEST(MixHeadroom, TheLargestStackOfSoundsOnOneFrameLeavesADecibelOverTheMusic) {
+  const std::string musicFile = "Sound/スタッコのスタッコ.mp3";
+  const std::vector<std::int16_t> music = DecodedMusic(musicFile);
+  const std::size_t loudest = static_cast<std::size_t>(
+      std::max_element(music.begin(), music.end(),
+                       [](std::int16_t a, std::int16_t b) { return std::abs(a) < std::abs(b); }) -
+      music.begin());
+  const double loudestMs = static_cast<double>(loudest / 2) / kMs;
+
+  GameSession g;
+  g.StartStageFromTitle(2);
+  ASSERT_EQ(GameMode, 3);
+  // Kept alive and still until the frame before the music's loudest moment.
+  std::size_t musicStart = 0;
+  while (GameMode == 3 && (WaitingToStart || Score->Position + 40 < loudestMs)) {
+    HeroSprite->Power = 404;
+    HeroSprite->Blink = 2;
+    const bool waiting = WaitingToStart;
+    ASSERT_TRUE(g.Frame());
+    if (waiting && !WaitingToStart) musicStart = g.hb->CapturedAudio().size() / 2;
+  }
+  ASSERT_EQ(GameMode, 3);
+  ASSERT_TRUE(SoundsPlaying().empty());
+
+  // The hero dashes on with its gauge spent; after its move this frame it sits in the middle of
+  // the three blocks.
+  THeroSprite* h = HeroSprite;
+  h->X = 200;
+  h->Y = 200;
+  h->Velocity = MakeVector(20, 0);
+  h->Action = 1;
+  h->Blink = 0;
+  h->Combo = 0;
+  h->Power = 1;
+  const double cx = h->X + 18 - 8, cy = h->Y - 8;  // the centre of its box after the move
+  for (TStakkoSprite* s : g.SpritesOf<TStakkoSprite>()) {
+    s->X = cx - s->Width / 2.0;
+    s->Y = cy - s->Height / 2.0;
+    s->Velocity = MakeVector(0, 0);
+    s->Collisioned = true;
+    s->Guard = false;
+    s->HitCount = 0;  // the next contact sounds
+  }
+  HitCounter = 2;  // the next contact bursts
+  const std::size_t from = g.hb->CapturedAudio().size();
+  ASSERT_TRUE(g.Frame());
+  EXPECT_EQ(HeroSprite, nullptr);
+  const std::map<std::string, int> started = SoundsPlaying();
+  EXPECT_EQ(started, (std::map<std::string, int>{{"Bass", 3}, {"End", 1}}));
+  int stack = 0;
+  for (const auto& [name, n] : started) stack += n;
+
+  // What was played over the following second.
+  g.Frames(30);
+  const std::vector<std::int16_t> audio = g.hb->TakeAudio();
+  const std::size_t n = std::min(audio.size() - from, 2 * 44100 * std::size_t{1});
+  const std::size_t clipped =
+      CountClipped(std::vector<std::int16_t>(audio.begin() + from, audio.begin() + from + n));
+  const int played = PeakOf(audio.data() + from, n);
+  const std::size_t at = from / 2 - musicStart;
+
+  // The worst the game allows: the loudest music of either stage, and every peak meeting it.
+  int musicPeak = PeakOf(music.data(), music.size());
+  const std::vector<std::int16_t> first = DecodedMusic("Sound/Last Boss.mp3");
+  musicPeak = std::max(musicPeak, PeakOf(first.data(), first.size()));
+  int burst = 0;
+  for (const char* name : {"Bass", "Snare", "SmallHit", "BigHit"})
+    burst = std::max(burst, StoredPeak(name));
+  const int worst = musicPeak + 2 * StoredPeak("Bass") + burst + StoredPeak("End");
+  std::printf(
+      "[ mix ] largest stack (%d sounds) on one frame at %.2f s of the music (loudest %.2f s): %zu "
+      "clipped samples, peak %.1f dBFS; all peaks meeting the loudest music: %.2f dBFS\n",
+      stack, static_cast<double>(at) / 44100, loudestMs / 1000, clipped, DbFs(played), DbFs(worst));
+  EXPECT_EQ(clipped, 0u);
+  EXPECT_LE(DbFs(worst), -1.0);
 }
 
 TEST(MixHeadroom, TheHerosEndAndTheContinueScreenNeverClip) {
