@@ -9,11 +9,7 @@ namespace {
 
 // Disagreements up to this are the thread's wake-up noise; larger ones are real.
 constexpr double kNoiseSeconds = 0.004;
-// The share of a noisy disagreement the estimate follows at each callback: the noise of one
-// wake-up is mostly averaged out, while an error that persists is gone within a few dozen
-// callbacks.
-constexpr double kFollow = 0.125;
-// ...where the disagreement says the device is behind the estimate: the share a wake-up's
+// Where a disagreement says the device is behind the estimate: the share a wake-up's
 // lateness moves it back. Wake-ups are late, never early, so the estimate keeps near the least
 // late of them, and a device clock slower than ours is still followed.
 constexpr double kCreep = 1.0 / 32;
