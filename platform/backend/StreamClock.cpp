@@ -69,6 +69,7 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
   }
   pending_ = true;
   pendingReport_ = {at, Phase(frame, at)};
+  newestPhase_ = pendingReport_.phase;
   pendingRead_ = readIndex;
   newest_ = at;
   while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
@@ -97,8 +98,10 @@ double StreamClock::EstimateAt(Time now) const {
   if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
   // Until a report counts, the sound is taken to stand where it stood.
   if (!running_ || reports_.empty()) return stoppedAt_;
-  // A reading from before the newest report is taken at the report's time.
-  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, newest_));
+  // A reading from before the newest report is taken at the report's time. The newest report,
+  // counted or not, is never behind the sound: the count is at most that report carried on.
+  const double phase = std::min(reports_.front().phase, newestPhase_);
+  return phase + rate_ * Seconds(epoch_, std::max(now, newest_));
 }
 
 std::uint64_t StreamClock::Played(Time now) {

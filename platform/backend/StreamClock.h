@@ -9,6 +9,10 @@
 // behind. So the count follows the lowest of the reports of the last moments, each carried on to
 // now at the rate: the report taken just before a cycle began, which is the sound itself.
 //
+// Nor is the count ever carried past the newest report by more than the time since it: a report
+// is never behind the sound, so when the server stalls (its reports keep coming but it reads
+// nothing more) the count stops where its reports stand instead of running on at the rate.
+//
 // Never more than was handed over (the sink cannot play what it has not been given), never less
 // than reported before. Once the server is gone nothing more is heard, yet the program still
 // needs a position that moves: from then on the count runs on from where the sound stopped.
@@ -69,7 +73,8 @@ class StreamClock {
   Report pendingReport_{};
   std::int64_t pendingRead_ = 0;
   Time newest_{};
-  bool provisional_ = false;      // the one report kept is the least the sound can be, not a report
+  double newestPhase_ = 0;    // the newest report while running, which bounds the count from above
+  bool provisional_ = false;  // the one report kept is the least the sound can be, not a report
   std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
   bool lost_ = false;
   double lostPhase_ = 0;

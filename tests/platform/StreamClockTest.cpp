@@ -30,7 +30,7 @@ TEST(StreamClock, AReportIsWhatTheServerReadLessWhatItsSinkHolds) {
   c.Written(100000);
   c.Timing(Bytes(44100), 10000, true, At(1.0));  // 10 ms = 441 frames still in the sink
   EXPECT_EQ(c.Played(At(1.0)), 0u);  // counts once a later report shows the server read on
-  c.Timing(Bytes(44100 + 441), 20000, true, At(1.01));
+  c.Timing(Bytes(44100 + 441), 10000, true, At(1.01));  // 441 frames on
   EXPECT_EQ(c.Played(At(1.01)), 44100u - 441u + 441u);
   EXPECT_EQ(c.Played(At(1.5)), 44100u - 441u + 22050u);  // carried on at the rate
   EXPECT_EQ(c.Played(At(1.2)), 44100u - 441u + 22050u);  // an earlier reading: never backwards
@@ -58,7 +58,7 @@ TEST(StreamClock, StandsStillWhileTheSinkWaitsForFrames) {
   // Nothing counts yet: it goes on from the least it can be, all read since it stood (441)
   // read just now.
   EXPECT_NEAR(c.Played(At(1.05)), 4410.0 - 441.0 + 2205.0, 1.0);
-  c.Timing(Bytes(4410 + 882), 20000, true, At(1.01));
+  c.Timing(Bytes(4410 + 882), 10000, true, At(1.01));
   EXPECT_EQ(c.Played(At(1.1)), 4410u + 4410u);  // all handed over by then
 }
 
@@ -118,6 +118,42 @@ TEST(StreamClock, FollowsTheSoundWhenTheServerTakesWholeQuanta) {
     EXPECT_LE(worstAhead, 3.0);
     EXPECT_GE(worstBehind, -1.0);
     EXPECT_LE(sumAbs / static_cast<double>(readings), 0.5);
+  }
+}
+
+// A server that takes whole quanta stalls for a while: its next cycle comes late, so the sound
+// stops at the end of the quantum it has, while its reports, every 1 to 2 ms as the device asks
+// for them, stand still. The count must stop with the sound, not run on at the rate.
+TEST(StreamClock, StopsWithTheSoundWhenTheServerStalls) {
+  for (const int quantum : {256, 1024, 2048}) {
+    std::mt19937_64 random(static_cast<std::uint64_t>(quantum));
+    std::uniform_real_distribution<double> reportGap(0.001, 0.002), readGap(0.0005, 0.0015);
+    const double taken = quantum * 44100.0 / 48000.0;
+    const double cycle = taken / kRate;
+    const double stallFrom = std::ceil(3.0 / cycle) * cycle, stall = 0.25;  // 250 ms, no cycle
+    // The server's time: it stands still through the stall.
+    auto serverTime = [&](double t) {
+      return t < stallFrom ? t : (t < stallFrom + stall ? stallFrom : t - stall);
+    };
+    auto truth = [&](double t) { return serverTime(t) * kRate; };
+    auto reportedRead = [&](double t) {
+      return (std::floor(serverTime(t) / cycle + (t < stallFrom ? 0 : -1e-9)) + 1) * taken;
+    };
+
+    StreamClock c(kRate, kFrameBytes);
+    c.Written(1u << 30);
+    double nextReport = 0.001, worstAhead = -1e9;
+    for (double t = 0.002; t < stallFrom + stall + 0.1; t += readGap(random)) {
+      while (nextReport <= t) {
+        c.Timing(Bytes(static_cast<std::int64_t>(reportedRead(nextReport))), 0, true,
+                 At(nextReport));
+        nextReport += reportGap(random);
+      }
+      const double errorMs = (static_cast<double>(c.Played(At(t))) - truth(t)) * 1000.0 / kRate;
+      if (t > 1.0) worstAhead = std::max(worstAhead, errorMs);
+    }
+    SCOPED_TRACE(testing::Message() << "quantum " << quantum << ": ahead " << worstAhead << " ms");
+    EXPECT_LE(worstAhead, 2.0);
   }
 }
 
