@@ -105,7 +105,8 @@ double StreamClock::EstimateAt(Time now) const {
   // Until a report counts, the sound is taken to stand where it stood.
   if (!running_ || reports_.empty()) return stoppedAt_;
   // A reading from before the newest report is taken at the report's time. The newest report,
-  // counted or not, is never behind the sound: the count is at most that report carried on.
+  // counted or not, is behind the sound only while a cycle is late: the count is at most that
+  // report carried on.
   const double phase = std::min(phase_, newestPhase_);
   return phase + rate_ * Seconds(epoch_, std::max(now, newest_));
 }

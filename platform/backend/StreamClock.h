@@ -21,8 +21,9 @@
 // than reported before. Once the server is gone nothing more is heard, yet the program still
 // needs a position that moves: from then on the count runs on from where the sound stopped.
 //
-// Thread-safe on its own lock, held only for a few arithmetic steps: the server's thread reports,
-// the window's thread asks, and neither ever waits for the other's work.
+// Thread-safe on its own lock, held for a few arithmetic steps when asked, and for one pass over
+// the reports of the last second (at most a few hundred) when a report comes: the server's thread
+// reports, the window's thread asks, and neither ever waits long for the other.
 #pragma once
 
 #include <chrono>
