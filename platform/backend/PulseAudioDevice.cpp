@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace backend {
@@ -20,10 +21,15 @@ constexpr pa_usec_t kLatencyUsec = 50000;
 // How much the server asks for at a time: small enough that a request never empties the buffer
 // by much, large enough that the mixer is not woken needlessly often.
 constexpr pa_usec_t kRequestUsec = 10000;
-// How often we ask the server for fresh timing besides what libpulse asks for itself: often enough
-// that in every half second some reports fall within a millisecond or so before a cycle of the
-// server begins (see StreamClock); each is one small message on a local socket.
-constexpr pa_usec_t kTickUsec = 5000;
+// How often we ask the server for fresh timing besides what libpulse asks for itself, at random
+// within these bounds. Random, because at a fixed interval the reports fall at nearly the same
+// point of each of the server's cycles whenever the interval is close to a fraction of a cycle (5
+// ms against PipeWire's 512-frame cycle of 10.7 ms), and the lowest of them, which the count
+// follows (see StreamClock), then stays milliseconds after the cycle's start; at random some fall
+// just before it within every second. Often, because when the server stalls the count is carried
+// on by at most the time since the newest report. Each is one small message on a local socket.
+constexpr pa_usec_t kTickMinUsec = 1000;
+constexpr pa_usec_t kTickMaxUsec = 2500;
 constexpr double kConnectSeconds = 3.0;
 constexpr int kNothingBlock = 512;  // frames rendered at a time once the server is gone
 
@@ -90,7 +96,7 @@ bool PulseAudioDevice::Start(std::string& why) {
     pa_threaded_mainloop* loop;
     ~Unlocker() { pa_threaded_mainloop_unlock(loop); }
   } unlocker{loop_};
-  tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickUsec, &OnTick, this);
+  tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickMinUsec, &OnTick, this);
 
   const bool settled = WaitFor(
       [&] {
@@ -275,7 +281,8 @@ void PulseAudioDevice::OnTick(pa_mainloop_api*, pa_time_event* e, const timeval*
     if (pa_operation* op = pa_stream_update_timing_info(dev->stream_, nullptr, nullptr))
       pa_operation_unref(op);
   }
-  pa_context_rttime_restart(dev->context_, e, pa_rtclock_now() + kTickUsec);
+  std::uniform_int_distribution<pa_usec_t> interval(kTickMinUsec, kTickMaxUsec);
+  pa_context_rttime_restart(dev->context_, e, pa_rtclock_now() + interval(dev->tickRandom_));
 }
 
 void PulseAudioDevice::Fill(std::size_t bytes) {

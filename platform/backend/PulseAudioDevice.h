@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -77,7 +78,8 @@ class PulseAudioDevice : public AudioDevice {
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   pa_time_event* tick_ = nullptr;
-  bool rendering_ = false;  // on the server's thread: set once Open has returned
+  std::minstd_rand tickRandom_;  // on the server's thread: the intervals between ticks
+  bool rendering_ = false;       // on the server's thread: set once Open has returned
   std::atomic<int> underruns_{0};
   std::atomic<bool> lost_{false};
 

@@ -65,20 +65,27 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
   } else if (readIndex > pendingRead_) {
     if (provisional_) reports_.clear();
     provisional_ = false;
-    Admit(pendingReport_);
+    reports_.push_back(pendingReport_);
   }
   pending_ = true;
   pendingReport_ = {at, Phase(frame, at)};
+  newestPhase_ = pendingReport_.phase;
   pendingRead_ = readIndex;
   newest_ = at;
   while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
+  Follow();
 }
 
-void StreamClock::Admit(const Report& r) {
-  // Only the lowest matters: a report is dropped once a newer one is as low, so the oldest one
-  // kept is the lowest, and each reading costs the same however many reports came.
-  while (!reports_.empty() && reports_.back().phase >= r.phase) reports_.pop_back();
-  reports_.push_back(r);
+void StreamClock::Follow() {
+  if (reports_.empty()) return;
+  // A report taken before a late cycle stands alone below its neighbours; after a stall the
+  // sound stays lower, and so do the reports after it. So a report is only taken as low as the
+  // one after it. The newest is taken as it is: it is the sound itself up to the moment the
+  // server went on, so after a stall the count goes no further until the next cycle shows how
+  // far (after a late cycle that holds it back for one cycle).
+  phase_ = reports_.back().phase;
+  for (std::size_t i = 0; i + 1 < reports_.size(); ++i)
+    phase_ = std::min(phase_, std::max(reports_[i].phase, reports_[i + 1].phase));
 }
 
 void StreamClock::Lost(Time at) {
@@ -97,8 +104,11 @@ double StreamClock::EstimateAt(Time now) const {
   if (lost_) return lostPhase_ + rate_ * Seconds(epoch_, now);
   // Until a report counts, the sound is taken to stand where it stood.
   if (!running_ || reports_.empty()) return stoppedAt_;
-  // A reading from before the newest report is taken at the report's time.
-  return reports_.front().phase + rate_ * Seconds(epoch_, std::max(now, newest_));
+  // A reading from before the newest report is taken at the report's time. The newest report,
+  // counted or not, is behind the sound only while a cycle is late: the count is at most that
+  // report carried on.
+  const double phase = std::min(phase_, newestPhase_);
+  return phase + rate_ * Seconds(epoch_, std::max(now, newest_));
 }
 
 std::uint64_t StreamClock::Played(Time now) {

@@ -5,16 +5,25 @@
 //
 // A report may count frames the server has taken but not yet played: PipeWire's PulseAudio
 // service takes a whole quantum at the start of each cycle and reports the same figures until
-// the next, so at 2048 frames a report can be up to 43 ms ahead of the sound. It is never
-// behind. So the count follows the lowest of the reports of the last moments, each carried on to
-// now at the rate: the report taken just before a cycle began, which is the sound itself.
+// the next, so at 2048 frames a report can be up to 43 ms ahead of the sound. So the count follows
+// the low end of the reports of the last moments, each carried on to now at the rate: the reports
+// taken just before a cycle began, which are the sound itself. Not the very lowest: now and then
+// a cycle starts a few milliseconds late while the sink plays on, and the report taken just
+// before it is that much behind the sound; one of them would hold the count back for as long as
+// reports count. Such a report stands alone, so a report counts only as low as the next one.
+//
+// Nor is the count ever carried past the newest report by more than the time since it: a report
+// is not behind the sound for longer than a late cycle, so when the server stalls (its reports keep
+// coming but it reads nothing more) the count stops where its reports stand instead of running on
+// at the rate.
 //
 // Never more than was handed over (the sink cannot play what it has not been given), never less
 // than reported before. Once the server is gone nothing more is heard, yet the program still
 // needs a position that moves: from then on the count runs on from where the sound stopped.
 //
-// Thread-safe on its own lock, held only for a few arithmetic steps: the server's thread reports,
-// the window's thread asks, and neither ever waits for the other's work.
+// Thread-safe on its own lock, held for a few arithmetic steps when asked, and for one pass over
+// the reports of the last second (at most a few hundred) when a report comes: the server's thread
+// reports, the window's thread asks, and neither ever waits long for the other.
 #pragma once
 
 #include <chrono>
@@ -59,17 +68,21 @@ class StreamClock {
     Time at;
     double phase;
   };
-  void Admit(const Report& r);
 
-  // Of the reports that count, while running, within the window before the newest report, those
-  // lower than every later one, oldest (and lowest) first.
+  // Recomputes `phase_` from the reports that count.
+  void Follow();
+
+  // The reports that count, while running, within the window before the newest report, oldest
+  // first.
   std::deque<Report> reports_;
+  double phase_ = 0;  // the low end of `reports_`, which the count follows
   // The newest report, which counts once a later one has read more.
   bool pending_ = false;
   Report pendingReport_{};
   std::int64_t pendingRead_ = 0;
   Time newest_{};
-  bool provisional_ = false;      // the one report kept is the least the sound can be, not a report
+  double newestPhase_ = 0;    // the newest report while running, which bounds the count from above
+  bool provisional_ = false;  // the one report kept is the least the sound can be, not a report
   std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
   bool lost_ = false;
   double lostPhase_ = 0;
