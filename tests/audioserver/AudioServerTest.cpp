@@ -24,6 +24,7 @@
 #include "audioserver/Alignment.h"
 #include "audioserver/AudioServers.h"
 #include "audioserver/Measure.h"
+#include "audioserver/PipeRecorder.h"
 #include "audioserver/PipeWireRecorder.h"
 #include "audioserver/Player.h"
 #include "audioserver/PulseRecorder.h"
@@ -176,8 +177,10 @@ class AudioServerTest : public ::testing::Test {
 
   std::string folder_;
 
-  // The native reference against the PulseAudio-protocol one, at the player's reads.
-  void CompareReferences(const Played& p, const Recording& other) {
+  // The case's reference (`p.rec`, named `what`) against the PulseAudio-protocol monitor
+  // recorder, at the player's reads.
+  void CompareReferences(const Played& p, const Recording& other,
+                         const std::string& what = "native") {
     const Alignment native(p.rec, Music(), p.reads.back().ns);
     const Alignment pulse(other, Music(), p.reads.back().ns);
     std::vector<double> d;
@@ -189,7 +192,8 @@ class AudioServerTest : public ::testing::Test {
     Comparison c;
     c.errorMs = d;
     c.ns.assign(d.size(), p.reads.front().ns);
-    std::cout << "[ REFERENCE] native minus PulseAudio-protocol reference: " << Format(c.All())
+    std::cout << "[ REFERENCE] " << what
+              << " minus PulseAudio-protocol monitor reference: " << Format(c.All())
               << "\n             " << other.notes << "\n";
   }
 
@@ -261,6 +265,47 @@ TEST_P(PulseAudioCase, PositionIsTheFrameHeard) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioCase, ::testing::Values(44100, 48000),
+                         [](const auto& info) { return "At" + std::to_string(info.param); });
+
+// The same server with a pipe sink read at a steady pace: the reader is the sound card, so what
+// it reads is heard when it reads it, with no latency model of the server's in between. The
+// monitor recorder runs alongside, and the two references are compared.
+class PulseAudioPipeCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PulseAudioPipeCase, PositionIsTheFrameReadByAPacedReader) {
+  const int rate = GetParam();
+  std::string why;
+  auto server = PulseAudioServer::Start(rate, why, true);
+  if (!server) SKIP_OR_FAIL(why);
+  auto reader = PipeRecorder::Start(server->PipePath(), rate, why);
+  ASSERT_TRUE(reader) << why;
+  auto monitor = PulseRecorder::Start(server->PulseServer(), why);
+  ASSERT_TRUE(monitor) << why;
+  PlayPlan plan;
+  plan.seconds = CaseSeconds();
+  // At the music's own rate the player also pauses once, in the middle.
+  const int pauses = rate == 44100 ? 1 : 0;
+  if (pauses > 0) {
+    plan.pauseAt = plan.seconds / 2;
+    plan.pauseFor = 1.5;
+    plan.seconds += plan.pauseFor;
+  }
+  Played p;
+  Recording monitorRec;
+  PlayAndRecord(
+      *server, plan,
+      [&] {
+        monitorRec = monitor->Finish();
+        return reader->Finish();
+      },
+      p);
+  if (HasFatalFailure()) return;
+  CompareReferences(p, monitorRec, "paced pipe reader");
+  Judge("PulseAudio pipe sink, " + std::to_string(rate) + " Hz", p, pauses);
+  if (HasFailure()) std::cout << server->Logs();
+}
+
+INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioPipeCase, ::testing::Values(44100, 48000),
                          [](const auto& info) { return "At" + std::to_string(info.param); });
 
 // --- PipeWire -----------------------------------------------------------------------------------

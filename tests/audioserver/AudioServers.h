@@ -46,8 +46,11 @@ class AudioServer {
 
 class PulseAudioServer : public AudioServer {
  public:
-  // Empty, with the reason in `why`, when the server cannot be started.
-  static std::unique_ptr<PulseAudioServer> Start(int sinkRate, std::string& why);
+  // Empty, with the reason in `why`, when the server cannot be started. With `pipeSink` the
+  // sink "out" writes into the pipe PipePath() instead of playing to nothing.
+  static std::unique_ptr<PulseAudioServer> Start(int sinkRate, std::string& why,
+                                                 bool pipeSink = false);
+  std::string PipePath() const { return Path("out.fifo"); }
 };
 
 class PipeWireServer : public AudioServer {

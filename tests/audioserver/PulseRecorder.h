@@ -49,6 +49,7 @@ class PulseRecorder {
   std::int64_t bytesRead_ = 0;
   std::int64_t indexMismatches_ = 0;
   std::int64_t outside_ = 0;
+  double sinkUsecSum_ = 0, sourceUsecSum_ = 0, maxSinkUsec_ = 0, maxSourceUsec_ = 0;
   std::atomic<double> sinkLatencyMs_{1e9};
   std::atomic<bool> stop_{false};
   std::thread poller_;
