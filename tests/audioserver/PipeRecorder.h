@@ -37,6 +37,7 @@ class PipeRecorder {
   Recording rec_;
   double worstLateMs_ = 0;
   std::int64_t lateReads_ = 0;  // reads more than half a block late
+  bool realtime_ = false;
   std::atomic<bool> stop_{false};
   std::thread reader_;
 };
