@@ -26,6 +26,7 @@
 #include "audioserver/Measure.h"
 #include "audioserver/PipeRecorder.h"
 #include "audioserver/PipeWireRecorder.h"
+#include "audioserver/PlainClient.h"
 #include "audioserver/Player.h"
 #include "audioserver/PulseRecorder.h"
 #include "platform/mci/MPlayer.h"
@@ -307,6 +308,44 @@ TEST_P(PulseAudioPipeCase, PositionIsTheFrameReadByAPacedReader) {
 
 INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioPipeCase, ::testing::Values(44100, 48000),
                          [](const auto& info) { return "At" + std::to_string(info.param); });
+
+// A plain libpulse client instead of the player, on the null sink and on the paced pipe sink:
+// where it disagrees with a reference as the player does, the player's clock is not the cause.
+class PlainClientCase : public AudioServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PlainClientCase, PositionIsTheFrameHeard) {
+  const bool pipe = GetParam();
+  std::string why;
+  auto server = PulseAudioServer::Start(44100, why, pipe);
+  if (!server) SKIP_OR_FAIL(why);
+  std::unique_ptr<PipeRecorder> reader;
+  if (pipe) {
+    reader = PipeRecorder::Start(server->PipePath(), 44100, why);
+    ASSERT_TRUE(reader) << why;
+  }
+  auto monitor = PulseRecorder::Start(server->PulseServer(), why);
+  ASSERT_TRUE(monitor) << why;
+  if (!pipe) {
+    ASSERT_TRUE(monitor->WaitForSinkLatencyBelow(100, 5)) << "the null sink stays far ahead";
+  }
+  folder_ = server->Folder();
+  Played p;
+  p.reads = PlayWithPlainClient(server->PulseServer(), std::filesystem::absolute(kMusic).string(),
+                                CaseSeconds(), why);
+  ASSERT_FALSE(p.reads.empty()) << why;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Recording monitorRec = monitor->Finish();
+  if (pipe) {
+    p.rec = reader->Finish();
+    CompareReferences(p, monitorRec, "paced pipe reader");
+  } else {
+    p.rec = monitorRec;
+  }
+  Judge(std::string("plain libpulse client, ") + (pipe ? "pipe" : "null") + " sink 44100 Hz", p, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sinks, PlainClientCase, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Pipe" : "Null"; });
 
 // --- PipeWire -----------------------------------------------------------------------------------
 
