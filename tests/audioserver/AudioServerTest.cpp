@@ -238,42 +238,16 @@ class AudioServerTest : public ::testing::Test {
 
 // --- PulseAudio ---------------------------------------------------------------------------------
 
+// PulseAudio with a pipe sink read at a steady pace: the reader is the sound card, so what it
+// reads is heard when it reads it, with no latency model of the server's in between. A null
+// sink will not do as the reference: nothing consumes its output, and its monitor and its
+// playback timing disagree by 4 to 10 ms (growing with the sink's latency) for any client, a
+// plain libpulse one as much as the player (see PlainClientCase). On the pipe sink the monitor
+// recorder agrees with the reader (within 0.1 ms on average); it runs alongside, and the two
+// references are compared.
 class PulseAudioCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(PulseAudioCase, PositionIsTheFrameHeard) {
-  const int rate = GetParam();
-  std::string why;
-  auto server = PulseAudioServer::Start(rate, why);
-  if (!server) SKIP_OR_FAIL(why);
-  auto recorder = PulseRecorder::Start(server->PulseServer(), why);
-  ASSERT_TRUE(recorder) << why;
-  ASSERT_TRUE(recorder->WaitForSinkLatencyBelow(100, 5)) << "the null sink stays far ahead";
-  PlayPlan plan;
-  plan.seconds = CaseSeconds();
-  // At the music's own rate the player also pauses once, in the middle.
-  const int pauses = rate == 44100 ? 1 : 0;
-  if (pauses > 0) {
-    plan.pauseAt = plan.seconds / 2;
-    plan.pauseFor = 1.5;
-    plan.seconds += plan.pauseFor;
-  }
-  Played p;
-  PlayAndRecord(
-      *server, plan, [&] { return recorder->Finish(); }, p);
-  if (HasFatalFailure()) return;
-  Judge("PulseAudio, sink " + std::to_string(rate) + " Hz", p, pauses);
-  if (HasFailure()) std::cout << server->Logs();
-}
-
-INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioCase, ::testing::Values(44100, 48000),
-                         [](const auto& info) { return "At" + std::to_string(info.param); });
-
-// The same server with a pipe sink read at a steady pace: the reader is the sound card, so what
-// it reads is heard when it reads it, with no latency model of the server's in between. The
-// monitor recorder runs alongside, and the two references are compared.
-class PulseAudioPipeCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(PulseAudioPipeCase, PositionIsTheFrameReadByAPacedReader) {
+TEST_P(PulseAudioCase, PositionIsTheFrameReadByAPacedReader) {
   const int rate = GetParam();
   std::string why;
   auto server = PulseAudioServer::Start(rate, why, true);
@@ -302,15 +276,17 @@ TEST_P(PulseAudioPipeCase, PositionIsTheFrameReadByAPacedReader) {
       p);
   if (HasFatalFailure()) return;
   CompareReferences(p, monitorRec, "paced pipe reader");
-  Judge("PulseAudio pipe sink, " + std::to_string(rate) + " Hz", p, pauses);
+  Judge("PulseAudio (pipe sink), sink " + std::to_string(rate) + " Hz", p, pauses);
   if (HasFailure()) std::cout << server->Logs();
 }
 
-INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioPipeCase, ::testing::Values(44100, 48000),
+INSTANTIATE_TEST_SUITE_P(SinkRates, PulseAudioCase, ::testing::Values(44100, 48000),
                          [](const auto& info) { return "At" + std::to_string(info.param); });
 
 // A plain libpulse client instead of the player, on the null sink and on the paced pipe sink:
 // where it disagrees with a reference as the player does, the player's clock is not the cause.
+// For looking into a reference by hand (--gtest_also_run_disabled_tests): on the null sink it
+// fails, which is why no case judges the player there.
 class PlainClientCase : public AudioServerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(PlainClientCase, PositionIsTheFrameHeard) {
@@ -344,7 +320,7 @@ TEST_P(PlainClientCase, PositionIsTheFrameHeard) {
   Judge(std::string("plain libpulse client, ") + (pipe ? "pipe" : "null") + " sink 44100 Hz", p, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sinks, PlainClientCase, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(DISABLED_Sinks, PlainClientCase, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Pipe" : "Null"; });
 
 // --- PipeWire -----------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Private audio servers for the suite, each in a folder of its own under /tmp that is its
 // runtime, home and configuration folder, so nothing of the machine's own sound setup is used
-// or touched: a PulseAudio with a null sink "out", or a PipeWire with WirePlumber (on a private
+// or touched: a PulseAudio with a sink "out" (a null sink, or a pipe sink whose output the suite
+// reads itself), or a PipeWire with WirePlumber (on a private
 // session bus) and pipewire-pulse, with a null sink "out" made through the PulseAudio protocol.
 // Everything is stopped and the folder removed when the object goes (MORVANE_AS_KEEP=1 keeps
 // the folder with the servers' logs).

@@ -4,6 +4,10 @@
 // yet written (the source latency), less what the sink holds before the speaker (the sink
 // latency). The moment is the server's own stamp of its figures (to the microsecond), or where
 // it has none, the middle of the request's round trip.
+//
+// Uncertainty: on PulseAudio's pipe sink read at a steady pace it agrees with the reader within
+// 0.1 ms on average (sd 0.3 ms). On a null sink it does not: there nothing consumes the output,
+// and the monitor's timing and the sink's playback timing differ by 4 to 10 ms for every client.
 #pragma once
 
 #include <atomic>
