@@ -252,7 +252,7 @@ TEST_P(PulseAudioCase, PositionIsTheFrameReadByAPacedReader) {
   std::string why;
   auto server = PulseAudioServer::Start(rate, why, true);
   if (!server) SKIP_OR_FAIL(why);
-  auto reader = PipeRecorder::Start(server->PipePath(), rate, why);
+  auto reader = PipeRecorder::Start(server->PipePath(), rate, CaseSeconds() + 40, why);
   ASSERT_TRUE(reader) << why;
   auto monitor = PulseRecorder::Start(server->PulseServer(), why);
   ASSERT_TRUE(monitor) << why;
@@ -296,7 +296,7 @@ TEST_P(PlainClientCase, PositionIsTheFrameHeard) {
   if (!server) SKIP_OR_FAIL(why);
   std::unique_ptr<PipeRecorder> reader;
   if (pipe) {
-    reader = PipeRecorder::Start(server->PipePath(), 44100, why);
+    reader = PipeRecorder::Start(server->PipePath(), 44100, CaseSeconds() + 40, why);
     ASSERT_TRUE(reader) << why;
   }
   auto monitor = PulseRecorder::Start(server->PulseServer(), why);

@@ -21,7 +21,7 @@ constexpr int kBlock = 64;  // frames a read takes
 
 }  // namespace
 
-std::unique_ptr<PipeRecorder> PipeRecorder::Start(const std::string& fifo, int rate,
+std::unique_ptr<PipeRecorder> PipeRecorder::Start(const std::string& fifo, int rate, double seconds,
                                                   std::string& why) {
   std::unique_ptr<PipeRecorder> r(new PipeRecorder);
   // The sink holds the pipe open for writing itself, so this does not wait for a writer.
@@ -40,7 +40,8 @@ std::unique_ptr<PipeRecorder> PipeRecorder::Start(const std::string& fifo, int r
   }
   ::fcntl(r->fd_, F_SETFL, flags);
   r->rec_.rate = rate;
-  r->rec_.samples.reserve(static_cast<std::size_t>(rate) * 40);
+  r->rec_.samples.reserve(static_cast<std::size_t>(rate * seconds));
+  r->rec_.marks.reserve(static_cast<std::size_t>(rate * seconds / kBlock));
   r->reader_ = std::thread([p = r.get()] { p->Read(); });
   // A card's clock is not held up by the machine's load: the reader runs ahead of the other
   // threads where it may (a late read is a stall of the sink, which the marks then show).

@@ -20,8 +20,10 @@ namespace audioserver {
 
 class PipeRecorder {
  public:
-  // Reading has begun when this returns; empty, with the reason, when it cannot.
-  static std::unique_ptr<PipeRecorder> Start(const std::string& fifo, int rate, std::string& why);
+  // Reading has begun when this returns; empty, with the reason, when it cannot. Room for
+  // `seconds` is made at once: growing the recording on the way would hold the reader up.
+  static std::unique_ptr<PipeRecorder> Start(const std::string& fifo, int rate, double seconds,
+                                             std::string& why);
   ~PipeRecorder();
   PipeRecorder(const PipeRecorder&) = delete;
   PipeRecorder& operator=(const PipeRecorder&) = delete;
