@@ -241,10 +241,10 @@ class AudioServerTest : public ::testing::Test {
 // PulseAudio with a pipe sink read at a steady pace: the reader is the sound card, so what it
 // reads is heard when it reads it, with no latency model of the server's in between. A null
 // sink will not do as the reference: nothing consumes its output, and its monitor and its
-// playback timing disagree by 4 to 10 ms (growing with the sink's latency) for any client, a
-// plain libpulse one as much as the player (see PlainClientCase). On the pipe sink the monitor
-// recorder agrees with the reader (within 0.1 ms on average); it runs alongside, and the two
-// references are compared.
+// playback timing disagree by several milliseconds (more, the larger the sink's latency), for a
+// plain libpulse client even more than for the player (see PlainClientCase). On the pipe sink the
+// monitor recorder agrees with the reader (within 0.1 ms on average); it runs alongside, and the
+// two references are compared.
 class PulseAudioCase : public AudioServerTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(PulseAudioCase, PositionIsTheFrameReadByAPacedReader) {

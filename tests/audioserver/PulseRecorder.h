@@ -7,7 +7,8 @@
 //
 // Uncertainty: on PulseAudio's pipe sink read at a steady pace it agrees with the reader within
 // 0.1 ms on average (sd 0.3 ms). On a null sink it does not: there nothing consumes the output,
-// and the monitor's timing and the sink's playback timing differ by 4 to 10 ms for every client.
+// and the monitor's timing and the sink's playback timing differ by several milliseconds, for a
+// plain libpulse client as for the player.
 #pragma once
 
 #include <atomic>
