@@ -86,7 +86,8 @@ bool AudioServer::WaitForPulseProtocol(double seconds) {
   return false;
 }
 
-std::unique_ptr<PulseAudioServer> PulseAudioServer::Start(int sinkRate, std::string& why) {
+std::unique_ptr<PulseAudioServer> PulseAudioServer::Start(int sinkRate, std::string& why,
+                                                          bool pipeSink) {
   std::unique_ptr<PulseAudioServer> s(new PulseAudioServer);
   if (!s->MakeFolder(why)) return nullptr;
   s->pulseSocket_ = s->Path("native");
@@ -98,8 +99,9 @@ std::unique_ptr<PulseAudioServer> PulseAudioServer::Start(int sinkRate, std::str
       {"pulseaudio", "-n", "--daemonize=no", "--system=no", "--use-pid-file=no",
        "--exit-idle-time=-1", "--disallow-exit=yes", "--log-target=stderr", "--log-level=notice",
        "--load=module-native-protocol-unix auth-anonymous=1 socket=" + s->pulseSocket_,
-       "--load=module-null-sink sink_name=out format=s16le channels=2 rate=" +
-           std::to_string(sinkRate)},
+       (pipeSink ? "--load=module-pipe-sink file=" + s->PipePath() + " "
+                 : std::string("--load=module-null-sink ")) +
+           "sink_name=out format=s16le channels=2 rate=" + std::to_string(sinkRate)},
       s->ServerEnvironment(), log);
   if (!pa) {
     why = "pulseaudio cannot be run (is it installed?)";

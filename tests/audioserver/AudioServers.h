@@ -1,6 +1,7 @@
 // Private audio servers for the suite, each in a folder of its own under /tmp that is its
 // runtime, home and configuration folder, so nothing of the machine's own sound setup is used
-// or touched: a PulseAudio with a null sink "out", or a PipeWire with WirePlumber (on a private
+// or touched: a PulseAudio with a sink "out" (a null sink, or a pipe sink whose output the suite
+// reads itself), or a PipeWire with WirePlumber (on a private
 // session bus) and pipewire-pulse, with a null sink "out" made through the PulseAudio protocol.
 // Everything is stopped and the folder removed when the object goes (MORVANE_AS_KEEP=1 keeps
 // the folder with the servers' logs).
@@ -46,8 +47,11 @@ class AudioServer {
 
 class PulseAudioServer : public AudioServer {
  public:
-  // Empty, with the reason in `why`, when the server cannot be started.
-  static std::unique_ptr<PulseAudioServer> Start(int sinkRate, std::string& why);
+  // Empty, with the reason in `why`, when the server cannot be started. With `pipeSink` the
+  // sink "out" writes into the pipe PipePath() instead of playing to nothing.
+  static std::unique_ptr<PulseAudioServer> Start(int sinkRate, std::string& why,
+                                                 bool pipeSink = false);
+  std::string PipePath() const { return Path("out.fifo"); }
 };
 
 class PipeWireServer : public AudioServer {

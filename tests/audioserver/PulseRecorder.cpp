@@ -170,6 +170,10 @@ void PulseRecorder::Poll() {
           static_cast<double>(t->write_index) / sizeof(float) +
           (static_cast<double>(t->source_usec) - static_cast<double>(t->sink_usec)) * rate / 1e6;
       sinkLatencyMs_ = static_cast<double>(t->sink_usec) / 1000;
+      sinkUsecSum_ += static_cast<double>(t->sink_usec);
+      sourceUsecSum_ += static_cast<double>(t->source_usec);
+      maxSinkUsec_ = std::max(maxSinkUsec_, static_cast<double>(t->sink_usec));
+      maxSourceUsec_ = std::max(maxSourceUsec_, static_cast<double>(t->source_usec));
       std::lock_guard<std::mutex> lock(mutex_);
       rec_.marks.push_back({at, heard});
       worstRoundTripMs_ = std::max(worstRoundTripMs_, (after - before) / 1e6);
@@ -198,6 +202,13 @@ Recording PulseRecorder::Finish() {
   rec_.markUncertaintyMs = outside_ == 0 && !rec_.marks.empty() ? 0.05 : worstRoundTripMs_ / 2;
   rec_.notes = "PulseAudio-protocol monitor recorder at " + std::to_string(rec_.rate) +
                " Hz; worst timing round trip " + std::to_string(worstRoundTripMs_) + " ms";
+  if (!rec_.marks.empty()) {
+    const double n = static_cast<double>(rec_.marks.size());
+    rec_.notes += "; sink latency " + std::to_string(sinkUsecSum_ / n / 1000) + " ms on average (" +
+                  std::to_string(maxSinkUsec_ / 1000) + " at most), source latency " +
+                  std::to_string(sourceUsecSum_ / n / 1000) + " ms (" +
+                  std::to_string(maxSourceUsec_ / 1000) + " at most)";
+  }
   if (outside_ > 0)
     rec_.notes += "; " + std::to_string(outside_) + " server stamps outside their round trip";
   if (indexMismatches_ > 0)

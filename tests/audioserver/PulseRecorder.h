@@ -4,6 +4,11 @@
 // yet written (the source latency), less what the sink holds before the speaker (the sink
 // latency). The moment is the server's own stamp of its figures (to the microsecond), or where
 // it has none, the middle of the request's round trip.
+//
+// Uncertainty: on PulseAudio's pipe sink read at a steady pace it agrees with the reader within
+// 0.1 ms on average (sd 0.3 ms). On a null sink it does not: there nothing consumes the output,
+// and the monitor's timing and the sink's playback timing differ by several milliseconds, for a
+// plain libpulse client as for the player.
 #pragma once
 
 #include <atomic>
@@ -49,6 +54,7 @@ class PulseRecorder {
   std::int64_t bytesRead_ = 0;
   std::int64_t indexMismatches_ = 0;
   std::int64_t outside_ = 0;
+  double sinkUsecSum_ = 0, sourceUsecSum_ = 0, maxSinkUsec_ = 0, maxSourceUsec_ = 0;
   std::atomic<double> sinkLatencyMs_{1e9};
   std::atomic<bool> stop_{false};
   std::thread poller_;

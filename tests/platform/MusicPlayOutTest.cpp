@@ -179,4 +179,30 @@ TEST_F(MusicPlayOutTest, StopLetsTheQueuePlayOutAndPlayGoesOnAfterIt) {
   EXPECT_EQ(music.Position(), 5000);
 }
 
+TEST_F(MusicPlayOutTest, EveryReplayAfterTheNaturalEndIsTheWholeMusic) {
+  // As a game loops its music: played to the end, a breath of silence, and again.
+  const std::int64_t length = music.Length();
+  auto& mixer = dsound::SoundMixer::Instance();
+  std::vector<std::int64_t> starts;
+  for (int play = 0; play < 3; ++play) {
+    music.Play();
+    starts.push_back(static_cast<std::int64_t>(mixer.FramesMixed()));
+    while (music.Mode() == mci::MusicMode::Playing) dev->Play(37);
+    ASSERT_EQ(music.Position(), length);
+    dev->Play(13230);
+  }
+  const auto whole = Decoded(0, length);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const auto from = static_cast<std::uint64_t>(starts[i]);
+    const auto heard = Heard(*dev, from, from + static_cast<std::uint64_t>(length));
+    ASSERT_EQ(heard.size(), whole.size());
+    std::size_t k = 0;
+    while (k < heard.size() && heard[k] == whole[k]) ++k;
+    EXPECT_EQ(k / 2, length) << "play " << i + 1 << " differs from music frame " << k / 2;
+    // Right after it, the silence of the breath: nothing more of the music.
+    const auto after = Heard(*dev, from + length, from + length + 4096);
+    EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](std::int16_t s) { return s == 0; }));
+  }
+}
+
 }  // namespace
