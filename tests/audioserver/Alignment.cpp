@@ -179,18 +179,22 @@ void Alignment::Track() {
       // Look again: the music going on from where it was, or starting over.
       const std::int64_t onset = afterSilence ? FirstSound(rec_.samples, start) : start;
       std::vector<double> guesses;
-      if (known) guesses.push_back(afterSilence ? onset - (lastSound - lag + 1) : lag);
+      // After a silence, the sink either played on through a rest of the music (the lag is
+      // unchanged) or stopped and went on where it had stopped.
+      if (known) guesses.push_back(lag);
+      if (known && afterSilence) guesses.push_back(onset - (lastSound - lag + 1));
       if (musicOnset >= 0) guesses.push_back(static_cast<double>(onset - musicOnset));
-      // In that order: the music repeats itself, so a later guess can match as well as the
-      // right one, and the music going on is by far the likeliest.
+      // In that order, each guess exactly before any of them widely: the music repeats itself
+      // (bars played again note for note, a held tone one period away), so a lag far from the
+      // right one can match about as well, and the music going on is by far the likeliest.
       for (double g : guesses) {
-        // The guess itself first: where the music holds a tone, a lag one period of it away
-        // matches about as well (after a rest of the music, a held bass note put the match
-        // 11.4 ms off), and the music going on exactly is what a whole output does.
-        auto r = BestLag(start, 4 * blockLength_, g - narrow, g + narrow);
-        if (r.second < kClearMatch) r = BestLag(start, 4 * blockLength_, g - wide, g + wide);
+        const auto r = BestLag(start, 4 * blockLength_, g - narrow, g + narrow);
         if (r.second > found.second) found = r;
         if (found.second >= kClearMatch) break;
+      }
+      for (std::size_t k = 0; k < guesses.size() && found.second < kClearMatch; ++k) {
+        const auto r = BestLag(start, 4 * blockLength_, guesses[k] - wide, guesses[k] + wide);
+        if (r.second > found.second) found = r;
       }
       // Still nothing: anywhere within a few seconds, first by the envelopes.
       if (found.second < kClearMatch && known) {
@@ -268,6 +272,15 @@ void Alignment::Gather() {
     s.first = openStart ? blocks_[i].start : edge(blocks_[i].start, -1);
     s.last = openEnd ? blocks_[j].start + blockLength_ - 1
                      : edge(blocks_[j].start + blockLength_ - 1, 1);
+    // Walking on through a block too quiet to be matched must stop where the next sound that
+    // was matched on its own begins: that block belongs to the next stretch, and a stretch
+    // reaching past it would overlap that one (and the next one end before it starts).
+    for (std::size_t k = j + 1; k < blocks_.size(); ++k)
+      if (!blocks_[k].silent) {
+        s.last = std::min(s.last, blocks_[k].start - 1);
+        break;
+      }
+    s.last = std::max(s.last, blocks_[j].start);
     if (!stretches_.empty()) s.first = std::max(s.first, stretches_.back().last + 1);
     // The lag at each end is that of the block there.
     s.lag = blocks_[i].lag;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 
 #include "audioserver/Alignment.h"
 #include "platform/mci/Mp3Decoder.h"
@@ -105,6 +106,101 @@ TEST(Alignment, MusicCutToPiecesIsNotWhole) {
   EXPECT_GT(a.Gaps() + a.PoorMatches() + a.LagJumps(), 10) << a.Describe();
   EXPECT_GT(a.SilentShare(), 0.45);
   EXPECT_LT(a.SilentShare(), 0.6);
+}
+
+// Music made up to repeat itself exactly, at 44.1 kHz: correlation alone can't tell its
+// repeats apart, only where the previous block was can.
+struct MadeMusic {
+  std::vector<float> music;
+  std::uint32_t seed = 12345;
+  // A bar of noise, the same bar every time it is asked for again.
+  MadeMusic& Bar(double seconds) {
+    std::uint32_t r = seed;
+    for (auto n = static_cast<std::size_t>(seconds * 44100); n > 0; --n) {
+      r = r * 1664525u + 1013904223u;
+      music.push_back((static_cast<float>(r >> 8) / 16777216.0f - 0.5f) * 0.5f);
+    }
+    return *this;
+  }
+  // Below the level of sound but, like the decay of real music, never nothing.
+  MadeMusic& Rest(double seconds) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * 44100); ++i)
+      music.push_back(i % 2 ? 5e-4f : -5e-4f);
+    return *this;
+  }
+};
+
+// The whole made-up music, played by a sink at 48 kHz after a lead-in of `leadS`.
+Recording PlayedWhole(const std::vector<float>& music, double leadS) {
+  Made m;
+  m.Silence(leadS);
+  const auto n = static_cast<std::size_t>(static_cast<double>(music.size() - 1) * kRate / 44100);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = static_cast<double>(i) * 44100.0 / kRate;
+    const auto k = static_cast<std::size_t>(x);
+    const double f = x - static_cast<double>(k);
+    m.rec.samples.push_back(static_cast<float>(music[k] * (1 - f) + music[k + 1] * f));
+  }
+  return m.Silence(0.2).Done();
+}
+
+void ExpectWholeAndOrdered(const Alignment& a, double leadS, double atS) {
+  EXPECT_EQ(a.LagJumps(), 0) << a.Describe();
+  EXPECT_EQ(a.Gaps(), 0) << a.Describe();
+  for (std::size_t k = 0; k < a.Stretches().size(); ++k) {
+    EXPECT_LE(a.Stretches()[k].first, a.Stretches()[k].last) << a.Describe();
+    if (k > 0) {
+      EXPECT_LT(a.Stretches()[k - 1].last, a.Stretches()[k].first) << a.Describe();
+    }
+  }
+  ASSERT_EQ(a.Stretches().size(), 1u) << a.Describe();
+  const auto heard = a.HeardAt(static_cast<std::int64_t>((leadS + atS) * 1e9));
+  ASSERT_TRUE(heard);
+  EXPECT_NEAR(*heard, atS * 44100, 0.05 * 44.1);
+}
+
+TEST(Alignment, BarsRepeatedAcrossRestsOfTheMusicAreOneStretch) {
+  // After each rest the same bar comes again; matched anywhere but where the music went on,
+  // it would show as the music starting over.
+  MadeMusic m;
+  m.Bar(0.4).Rest(0.1).Bar(0.4).Rest(0.1).Bar(0.4).Rest(0.1).Bar(0.4);
+  const Recording rec = PlayedWhole(m.music, 0.3);
+  const Alignment a(rec, m.music, kEnd);
+  EXPECT_EQ(a.PoorMatches(), 0) << a.Describe();
+  ExpectWholeAndOrdered(a, 0.3, 1.3);
+}
+
+TEST(Alignment, AJumpRightAfterAQuietBlockLeavesTheStretchesInOrder) {
+  // The music fades below the level of a silent block without ever being nothing, and the
+  // sink starts the music over: the first stretch ends where the second begins.
+  MadeMusic m;
+  m.Bar(0.5).Rest(4800 / 44100.0);
+  m.seed = 999;
+  m.Bar(0.5);
+  Made r;
+  r.Silence(0.3);
+  const double ratio = kRate / 44100.0;
+  // Music up to the end of the quiet part, then the music over again from its start.
+  auto play = [&](std::size_t from, std::size_t count) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(static_cast<double>(count) * ratio); ++i) {
+      const double x = static_cast<double>(from) + static_cast<double>(i) / ratio;
+      const auto k = static_cast<std::size_t>(x);
+      const double f = x - static_cast<double>(k);
+      r.rec.samples.push_back(static_cast<float>(m.music[k] * (1 - f) + m.music[k + 1] * f));
+    }
+  };
+  play(0, 22050 + 4800);
+  play(0, 22050);
+  const Recording rec = r.Silence(0.2).Done();
+  const Alignment a(rec, m.music, kEnd);
+  ASSERT_GE(a.Stretches().size(), 2u) << a.Describe();
+  for (std::size_t k = 0; k < a.Stretches().size(); ++k) {
+    EXPECT_LE(a.Stretches()[k].first, a.Stretches()[k].last) << a.Describe();
+    EXPECT_LE(a.Stretches()[k].musicFirst, a.Stretches()[k].musicLast) << a.Describe();
+    if (k > 0) {
+      EXPECT_LT(a.Stretches()[k - 1].last, a.Stretches()[k].first) << a.Describe();
+    }
+  }
 }
 
 }  // namespace
