@@ -13,6 +13,7 @@
 
 #include "e2e/EditorSession.h"
 #include "game/UScore.h"
+#include "support/ImmutableFolder.h"
 
 using e2e::EditorSession;
 using e2e::ReadBytes;
@@ -40,19 +41,6 @@ void Drag(EditorSession& s, int x0, int y0, int x1, int y1, bool shift = false) 
   s.MouseUp();
   s.Frame();
   if (shift) s.Release(e2e::kShiftKey);
-}
-
-bool MakeImmutable(const std::string& dir, bool on) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  ::close(fd);
-  return ok;
 }
 
 }  // namespace

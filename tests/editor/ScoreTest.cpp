@@ -16,6 +16,7 @@
 #include "platform/forms/ComCtrls.h"
 #include "platform/mci/MPlayer.h"
 #include "platform/rtl/SysUtils.h"
+#include "support/ImmutableFolder.h"
 
 using e2e::ReadBytes;
 using e2e::ScratchFolder;
@@ -63,20 +64,6 @@ class ScoreTest : public ::testing::Test {
   int speedChanges = 0;
   TScore score;
 };
-
-// Makes a folder refuse new entries, even to the super-user; false where the file system cannot.
-bool MakeImmutable(const std::string& dir, bool on) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  ::close(fd);
-  return ok;
-}
 
 }  // namespace
 

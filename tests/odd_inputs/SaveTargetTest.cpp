@@ -22,6 +22,7 @@
 #include "platform/rtl/Lists.h"
 #include "platform/rtl/ScratchFiles.h"
 #include "platform/rtl/Streams.h"
+#include "support/ImmutableFolder.h"
 #include "support/Watchdog.h"
 
 namespace {
@@ -47,20 +48,6 @@ std::string ReplacementError(const std::string& Name) {
 bool IsFifo(const std::string& Path) {
   struct stat st;
   return ::lstat(Path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-// Makes a folder refuse new entries, even to the super-user; false where the file system cannot.
-bool MakeImmutable(const std::string& Dir, bool On) {
-  const int fd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = On ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  ::close(fd);
-  return ok;
 }
 
 class SaveTarget : public ::testing::Test {
