@@ -21,15 +21,24 @@ constexpr pa_usec_t kLatencyUsec = 50000;
 // How much the server asks for at a time: small enough that a request never empties the buffer
 // by much, large enough that the mixer is not woken needlessly often.
 constexpr pa_usec_t kRequestUsec = 10000;
-// How often we ask the server for fresh timing besides what libpulse asks for itself, at random
-// within these bounds. Random, because at a fixed interval the reports fall at nearly the same
-// point of each of the server's cycles whenever the interval is close to a fraction of a cycle (5
-// ms against PipeWire's 512-frame cycle of 10.7 ms), and the lowest of them, which the count
-// follows (see StreamClock), then stays milliseconds after the cycle's start; at random some fall
-// just before it within every second. Often, because when the server stalls the count is carried
-// on by at most the time since the newest report. Each is one small message on a local socket.
-constexpr pa_usec_t kTickMinUsec = 1000;
-constexpr pa_usec_t kTickMaxUsec = 2500;
+// We ask the server for fresh timing all the time, one question at a time, after a pause at
+// random within these bounds after each answer. At random, because at a fixed interval the reports
+// fall at nearly the same point of each of the server's cycles whenever the interval is close to a
+// fraction of a cycle (5 ms against PipeWire's 512-frame cycle of 10.7 ms), and the lowest of
+// them, which the count follows (see StreamClock), then stays milliseconds after the cycle's
+// start; at random some fall just before it within every second. All the time, because once an
+// answer is late the count is carried on past the newest report for less than 2 ms, so that a
+// stall never puts it further ahead of the sound: a report must come well within that, and a
+// late one must be known for late by then. Each is one small message on a local socket. A thread
+// of its own asks: libpulse's main loop waits in whole milliseconds.
+constexpr std::chrono::microseconds kAskPauseMin{100};
+constexpr std::chrono::microseconds kAskPauseMax{500};
+// An answer not come this long after asking is late (they take 0.1 to 0.3 ms on a quiet machine).
+constexpr std::chrono::microseconds kOverdue{500};
+// How long an unanswered question holds back the next.
+constexpr std::chrono::milliseconds kGiveUpAnswer{100};
+// How often the server's thread looks whether the stream wants frames, besides its requests.
+constexpr pa_usec_t kTickUsec = 2000;
 constexpr double kConnectSeconds = 3.0;
 constexpr int kNothingBlock = 512;  // frames rendered at a time once the server is gone
 
@@ -96,7 +105,7 @@ bool PulseAudioDevice::Start(std::string& why) {
     pa_threaded_mainloop* loop;
     ~Unlocker() { pa_threaded_mainloop_unlock(loop); }
   } unlocker{loop_};
-  tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickMinUsec, &OnTick, this);
+  tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickUsec, &OnTick, this);
 
   const bool settled = WaitFor(
       [&] {
@@ -136,7 +145,6 @@ bool PulseAudioDevice::Start(std::string& why) {
   pa_stream_set_state_callback(stream_, &OnStreamState, this);
   pa_stream_set_write_callback(stream_, &OnWrite, this);
   pa_stream_set_underflow_callback(stream_, &OnUnderflow, this);
-  pa_stream_set_latency_update_callback(stream_, &OnTiming, this);
   pa_stream_set_started_callback(stream_, &OnStarted, this);
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
@@ -198,10 +206,17 @@ bool PulseAudioDevice::Start(std::string& why) {
   // the server's thread, where every block is rendered from now on.
   rendering_ = true;
   if (tick_) pa_context_rttime_restart(context_, tick_, pa_rtclock_now());
+  asker_ = std::thread([this] { AskOften(); });
   return true;
 }
 
 void PulseAudioDevice::Shutdown() {
+  {
+    std::lock_guard<std::mutex> lock(askMutex_);
+    askStop_ = true;
+  }
+  askCv_.notify_all();
+  if (asker_.joinable()) asker_.join();
   if (loop_) {
     pa_threaded_mainloop_lock(loop_);
     rendering_ = false;
@@ -213,7 +228,6 @@ void PulseAudioDevice::Shutdown() {
       pa_stream_set_state_callback(stream_, nullptr, nullptr);
       pa_stream_set_write_callback(stream_, nullptr, nullptr);
       pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-      pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
       pa_stream_set_started_callback(stream_, nullptr, nullptr);
       pa_stream_disconnect(stream_);
       pa_stream_unref(stream_);
@@ -263,13 +277,28 @@ void PulseAudioDevice::OnUnderflow(pa_stream* s, void* self) {
   OnStarted(s, self);
 }
 
-void PulseAudioDevice::OnStarted(pa_stream* s, void*) {
+void PulseAudioDevice::OnStarted(pa_stream*, void* self) {
   // The sink starts or stops playing us: fresh timing says from which frame.
-  if (pa_operation* op = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(op);
+  static_cast<PulseAudioDevice*>(self)->AskTiming();
 }
 
-void PulseAudioDevice::OnTiming(pa_stream*, void* self) {
-  static_cast<PulseAudioDevice*>(self)->NoteTiming();
+void PulseAudioDevice::AskTiming() {
+  if (!stream_ || lost_) return;
+  asks_.push_back({this, std::chrono::steady_clock::now()});
+  if (pa_operation* op = pa_stream_update_timing_info(stream_, &OnTimingAnswered, &asks_.back()))
+    pa_operation_unref(op);
+  else
+    asks_.pop_back();
+}
+
+void PulseAudioDevice::OnTimingAnswered(pa_stream*, int success, void* ask) {
+  // Answers come in the order asked; a question the stream dropped unanswered goes with the
+  // ones asked before this.
+  const Ask answered = *static_cast<Ask*>(ask);
+  PulseAudioDevice* dev = answered.device;
+  while (!dev->asks_.empty() && &dev->asks_.front() != ask) dev->asks_.pop_front();
+  if (!dev->asks_.empty()) dev->asks_.pop_front();
+  if (success) dev->NoteTiming(answered.at);
 }
 
 void PulseAudioDevice::OnTick(pa_mainloop_api*, pa_time_event* e, const timeval*, void* self) {
@@ -278,11 +307,31 @@ void PulseAudioDevice::OnTick(pa_mainloop_api*, pa_time_event* e, const timeval*
   if (dev->rendering_ && dev->stream_ && pa_stream_get_state(dev->stream_) == PA_STREAM_READY) {
     const std::size_t wanted = pa_stream_writable_size(dev->stream_);
     if (wanted != static_cast<std::size_t>(-1) && wanted > 0) dev->Fill(wanted);
-    if (pa_operation* op = pa_stream_update_timing_info(dev->stream_, nullptr, nullptr))
-      pa_operation_unref(op);
   }
-  std::uniform_int_distribution<pa_usec_t> interval(kTickMinUsec, kTickMaxUsec);
-  pa_context_rttime_restart(dev->context_, e, pa_rtclock_now() + interval(dev->tickRandom_));
+  pa_context_rttime_restart(dev->context_, e, pa_rtclock_now() + kTickUsec);
+}
+
+void PulseAudioDevice::AskOften() {
+  std::minstd_rand random;
+  std::uniform_int_distribution<long> pause(kAskPauseMin.count(), kAskPauseMax.count());
+  auto next = std::chrono::steady_clock::now();
+  std::unique_lock<std::mutex> lock(askMutex_);
+  while (!askStop_) {
+    askCv_.wait_until(lock, next, [this] { return askStop_; });
+    if (askStop_) break;
+    const auto now = std::chrono::steady_clock::now();
+    pa_threaded_mainloop_lock(loop_);
+    // One question at a time: a server that is slow to answer is not pressed with more, but
+    // the clock hears at once that it is late. One that lost a question is asked again.
+    const bool waiting = !asks_.empty() && now - asks_.back().at < kGiveUpAnswer;
+    if (waiting && now - asks_.back().at >= kOverdue) clock_.Overdue();
+    const bool ask =
+        !waiting && rendering_ && stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    if (ask) AskTiming();
+    pa_threaded_mainloop_unlock(loop_);
+    // Look again when the answer would be late; the next question follows a pause at random.
+    next = std::max(next, now) + (ask ? kOverdue : std::chrono::microseconds(pause(random)));
+  }
 }
 
 void PulseAudioDevice::Fill(std::size_t bytes) {
@@ -311,7 +360,7 @@ void PulseAudioDevice::Fill(std::size_t bytes) {
   }
 }
 
-void PulseAudioDevice::NoteTiming() {
+void PulseAudioDevice::NoteTiming(std::chrono::steady_clock::time_point asked) {
   if (!stream_ || lost_) return;
   const pa_timing_info* info = pa_stream_get_timing_info(stream_);
   if (!info) return;
@@ -330,7 +379,7 @@ void PulseAudioDevice::NoteTiming() {
                       std::chrono::duration<double>(age));
   // libpulse's own interpolation is not used: it runs on while the server waits for a first
   // buffer or after it ran out, which would put the count ahead of the sound.
-  clock_.Timing(info->read_index, info->sink_usec, info->playing != 0, at);
+  clock_.Timing(info->read_index, info->sink_usec, info->playing != 0, at, asked);
 }
 
 void PulseAudioDevice::ServerLost() {

@@ -8,11 +8,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -62,13 +63,17 @@ class PulseAudioDevice : public AudioDevice {
   static void OnStreamState(pa_stream* s, void* self);
   static void OnWrite(pa_stream* s, std::size_t bytes, void* self);
   static void OnUnderflow(pa_stream* s, void* self);
-  static void OnTiming(pa_stream* s, void* self);
   static void OnStarted(pa_stream* s, void* self);
+  // Asks the server for fresh timing; its answer goes to the clock with the time it was asked.
+  void AskTiming();
+  static void OnTimingAnswered(pa_stream* s, int success, void* ask);
   static void OnTick(pa_mainloop_api*, pa_time_event* e, const timeval*, void* self);
   void Fill(std::size_t bytes);
-  void NoteTiming();
+  void NoteTiming(std::chrono::steady_clock::time_point asked);
   void ServerLost();
   void PlayIntoNothing();
+  // On a thread of its own: asks for fresh timing every fraction of a millisecond.
+  void AskOften();
 
   const int rate_;
   AudioRenderFn render_;
@@ -78,10 +83,19 @@ class PulseAudioDevice : public AudioDevice {
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   pa_time_event* tick_ = nullptr;
-  std::minstd_rand tickRandom_;  // on the server's thread: the intervals between ticks
-  bool rendering_ = false;       // on the server's thread: set once Open has returned
+  bool rendering_ = false;  // on the server's thread: set once Open has returned
+  struct Ask {
+    PulseAudioDevice* device;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::list<Ask> asks_;  // on the server's thread: the questions not yet answered
   std::atomic<int> underruns_{0};
   std::atomic<bool> lost_{false};
+
+  std::thread asker_;
+  std::mutex askMutex_;
+  std::condition_variable askCv_;
+  bool askStop_ = false;
 
   // After the server is lost: renders at the nominal rate until the device is closed.
   std::mutex nothingMutex_;

@@ -13,6 +13,15 @@ namespace {
 // ppm off ours moves the lowest of them by well under half a millisecond, and that a sink whose
 // latency dropped is followed within a second.
 constexpr std::chrono::milliseconds kWindow{1000};
+// How long past the newest report the count is carried on at most once an answer is overdue. A
+// server that stalls may stop answering too (PulseAudio asks its sink's thread for the latency),
+// and then nothing but this keeps the count from running on at the rate: so a stall puts the
+// count at most this far ahead of the sound. The device asks within 0.9 ms of the last answer
+// and calls an answer overdue 0.7 ms after asking, so it knows by then.
+constexpr std::chrono::microseconds kMostCarry{1600};
+// How long reports are watched before how far they run ahead of the sound is taken as known: a
+// few of the largest usual quanta.
+constexpr std::chrono::milliseconds kLeadLearnt{200};
 
 double Seconds(StreamClock::Time from, StreamClock::Time to) {
   return std::chrono::duration<double>(to - from).count();
@@ -32,9 +41,19 @@ double StreamClock::Phase(double frame, Time at) const {
   return frame - rate_ * Seconds(epoch_, at);
 }
 
-void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at) {
+void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at,
+                         Time asked) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (lost_) return;
+  // An answer that took longer than the count is carried on: the server may have stood
+  // meanwhile (and the count stood with it); what it says now cannot yet tell for how long.
+  if (known_ && running_ && !reports_.empty() && at - asked > kMostCarry) {
+    const double standing = std::min(EstimateAt(at), static_cast<double>(written_));
+    holding_ = true;
+    holdAt_ = at;
+    holdPhase_ = Phase(std::max(standing, static_cast<double>(reported_)), at);
+  }
+  overdue_ = false;
   if (!known_) epoch_ = at;
   known_ = true;
   // What the server has read, less what its sink still holds, is leaving the speaker. Negative
@@ -49,6 +68,9 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     stoppedRead_ = readIndex;
     reports_.clear();
     pending_ = false;
+    holding_ = false;
+    leads_.clear();
+    leadsSince_.reset();
     return;
   }
   running_ = true;
@@ -66,6 +88,7 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
     if (provisional_) reports_.clear();
     provisional_ = false;
     reports_.push_back(pendingReport_);
+    if (holding_ && pendingReport_.at >= holdAt_) holding_ = false;
   }
   pending_ = true;
   pendingReport_ = {at, Phase(frame, at)};
@@ -74,7 +97,22 @@ void StreamClock::Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool pl
   newest_ = at;
   while (reports_.size() > 1 && newest_ - reports_.front().at > kWindow) reports_.pop_front();
   Follow();
+  // Only against reports that count: the least the sound can be says nothing of the lead.
+  if (!provisional_) NoteLead(at, newestPhase_ - phase_);
+  // The sound is no further behind a report than reports have run ahead of it lately: a server
+  // whose reports are the sound itself (PulseAudio's) is followed again at once.
+  if (holding_ && LeadKnown())
+    holdPhase_ = std::max(holdPhase_, newestPhase_ - leads_.front().lead);
 }
+
+void StreamClock::NoteLead(Time at, double lead) {
+  while (!leads_.empty() && leads_.back().lead <= lead) leads_.pop_back();
+  leads_.push_back({at, lead});
+  while (at - leads_.front().at > kWindow) leads_.pop_front();
+  if (!leadsSince_) leadsSince_ = at;
+}
+
+bool StreamClock::LeadKnown() const { return leadsSince_ && newest_ - *leadsSince_ >= kLeadLearnt; }
 
 void StreamClock::Follow() {
   if (reports_.empty()) return;
@@ -86,6 +124,11 @@ void StreamClock::Follow() {
   phase_ = reports_.back().phase;
   for (std::size_t i = 0; i + 1 < reports_.size(); ++i)
     phase_ = std::min(phase_, std::max(reports_[i].phase, reports_[i + 1].phase));
+}
+
+void StreamClock::Overdue() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  overdue_ = true;
 }
 
 void StreamClock::Lost(Time at) {
@@ -107,8 +150,12 @@ double StreamClock::EstimateAt(Time now) const {
   // A reading from before the newest report is taken at the report's time. The newest report,
   // counted or not, is behind the sound only while a cycle is late: the count is at most that
   // report carried on.
+  // Carried on no further than a little past the newest report: a server that stalls may stop
+  // answering too.
   const double phase = std::min(phase_, newestPhase_);
-  return phase + rate_ * Seconds(epoch_, std::max(now, newest_));
+  const Time until =
+      overdue_ ? std::clamp(now, newest_, newest_ + kMostCarry) : std::max(now, newest_);
+  return (holding_ ? std::min(phase, holdPhase_) : phase) + rate_ * Seconds(epoch_, until);
 }
 
 std::uint64_t StreamClock::Played(Time now) {

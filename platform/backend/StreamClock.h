@@ -15,7 +15,14 @@
 // Nor is the count ever carried past the newest report by more than the time since it: a report
 // is not behind the sound for longer than a late cycle, so when the server stalls (its reports keep
 // coming but it reads nothing more) the count stops where its reports stand instead of running on
-// at the rate.
+// at the rate. A stalled server may send no reports at all: once a question to it is overdue, the
+// count is carried on for no more than 1.6 ms past the newest report, so a stall never puts it
+// further ahead of the sound. Only then: when our own threads were held up (the whole machine, or
+// this program, waited for the processor) no answer is overdue, and the sound went on meanwhile.
+// A server that answers late may have stood all that while, and the first reports after it may
+// count frames it took but has not played: so after a late answer the count goes on at the rate
+// from where it stood, until a report taken since counts, or as far as reports have lately run
+// ahead of the sound short of the newest (PulseAudio's are the sound itself).
 //
 // Never more than was handed over (the sink cannot play what it has not been given), never less
 // than reported before. Once the server is gone nothing more is heard, yet the program still
@@ -30,6 +37,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace backend {
 
@@ -44,10 +52,13 @@ class StreamClock {
   void Written(std::uint64_t frames);
   // The server's timing as it stood at `at`: it had read `readIndex` bytes of the stream, of
   // which its sink still held `sinkUsec` microseconds; `playing`: it plays on from there (not
-  // waiting for a first buffer, nor for frames after running out).
-  void Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at);
+  // waiting for a first buffer, nor for frames after running out). `asked`: when we asked for it.
+  void Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at, Time asked);
   // The server is gone at `at`: the count runs on from what was leaving the sink then.
   void Lost(Time at);
+  // A question asked is not answered yet, and it is late: the server may have
+  // stalled. Holds until the next report.
+  void Overdue();
   // The frame leaving the sink at `now`.
   std::uint64_t Played(Time now);
 
@@ -84,6 +95,22 @@ class StreamClock {
   double newestPhase_ = 0;    // the newest report while running, which bounds the count from above
   bool provisional_ = false;  // the one report kept is the least the sound can be, not a report
   std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
+  // After a slow answer: the count goes on at the rate from where it stood then (`holdPhase_`),
+  // until a report taken since (at or after `holdAt_`) counts.
+  bool overdue_ = false;  // an answer is late
+  bool holding_ = false;
+  Time holdAt_{};
+  double holdPhase_ = 0;
+  // How far each report of the last second ran ahead of the count's phase, as a falling
+  // sequence whose front is the largest.
+  struct Lead {
+    Time at;
+    double lead;
+  };
+  std::deque<Lead> leads_;
+  std::optional<Time> leadsSince_;  // the first report of this run
+  void NoteLead(Time at, double lead);
+  bool LeadKnown() const;
   bool lost_ = false;
   double lostPhase_ = 0;
   std::uint64_t reported_ = 0;

@@ -119,7 +119,8 @@ class AudioServerTest : public ::testing::Test {
   void Judge(const std::string& what, const Played& p, int pauses) {
     const Alignment heard(p.rec, Music(), p.reads.back().ns);
     const Comparison errors = Compare(p.reads, heard);
-    if (const char* keep = std::getenv("MORVANE_AS_KEEP"); keep && *keep == '1') Keep(p, heard);
+    if (const char* keep = std::getenv("MORVANE_AS_KEEP"); keep && *keep == '1')
+      Keep(p, heard, errors);
     const ErrorFigures all = errors.All();
     // A long run plays the music again after its end: one more stretch each time.
     const auto stretches = static_cast<std::size_t>(pauses + Plays(p.reads));
@@ -199,7 +200,7 @@ class AudioServerTest : public ::testing::Test {
   }
 
   // For looking into a case by hand: the recording, its blocks and the errors.
-  void Keep(const Played& p, const Alignment& heard) {
+  void Keep(const Played& p, const Alignment& heard, const Comparison& errors) {
     std::ofstream(folder_ + "/recording.f32", std::ios::binary)
         .write(reinterpret_cast<const char*>(p.rec.samples.data()),
                static_cast<std::streamsize>(p.rec.samples.size() * sizeof(float)));
@@ -211,6 +212,9 @@ class AudioServerTest : public ::testing::Test {
       blocks << b.start << ' ' << b.silent << ' ' << b.lag << ' ' << b.match << '\n';
     std::ofstream marks(folder_ + "/marks.txt");
     for (const auto& m : p.rec.marks) marks << m.ns << ' ' << m.heard << '\n';
+    std::ofstream errorsOut(folder_ + "/errors.txt");
+    for (std::size_t i = 0; i < errors.ns.size(); ++i)
+      errorsOut << errors.ns[i] << ' ' << errors.errorMs[i] << '\n';
   }
 
   // Across the pause: the music goes on with the frame after the last one heard, and Position
