@@ -15,6 +15,7 @@ constexpr double kClearMatch = 0.8;
 constexpr double kJumpMs = 0.25;    // a change of the lag this large is music lost or repeated
 constexpr int kEnvelopeStep = 16;   // frames per point of an envelope
 constexpr double kRoughReachS = 3;  // how far a lost block is looked for
+constexpr double kStandMs = 2;      // marks this much further apart than their frames: a stall
 
 std::vector<float> Envelope(const std::vector<float>& x) {
   std::vector<float> e(x.size() / kEnvelopeStep);
@@ -358,8 +359,14 @@ std::optional<double> Alignment::HeardIndex(std::int64_t ns) const {
   if (it == marks.begin() || it == marks.end()) return std::nullopt;
   const auto& a = *(it - 1);
   const auto& b = *it;
+  const double between = b.heard - a.heard;
+  const double spanned = double(b.ns - a.ns) * rec_.rate / 1e9;
+  // A cycle's frames last their own length at the rate; marks of a steady sink are that far apart
+  // to well under a millisecond. Much further apart, the server stood between them.
+  if (rec_.marksStartCycles && spanned > between + rec_.rate * kStandMs / 1000)
+    return a.heard + std::min(double(ns - a.ns) * rec_.rate / 1e9, between);
   if (b.ns - a.ns > 100'000'000) return std::nullopt;
-  return a.heard + (b.heard - a.heard) * double(ns - a.ns) / double(b.ns - a.ns);
+  return a.heard + between * double(ns - a.ns) / double(b.ns - a.ns);
 }
 
 std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
@@ -377,6 +384,17 @@ std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
     return (h - lag) / ratio_;
   }
   return std::nullopt;
+}
+
+std::optional<double> Alignment::HeardBy(std::int64_t ns) const {
+  if (const auto music = HeardAt(ns)) return music;
+  const auto heard = HeardIndex(ns);
+  if (!heard) return std::nullopt;
+  const auto frame = static_cast<std::int64_t>(std::floor(*heard));
+  std::optional<double> last;
+  for (const auto& s : stretches_)
+    if (s.last < frame) last = s.musicLast + 1 / ratio_;
+  return last;
 }
 
 double Alignment::SilentShare() const {

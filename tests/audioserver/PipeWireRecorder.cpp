@@ -124,6 +124,7 @@ Recording PipeWireRecorder::Finish() {
     ++sizes[c.frames];
     ++delays[c.delay];
   }
+  rec.marksStartCycles = true;
   rec.markUncertaintyMs = 0.1;
   rec.notes =
       "native PipeWire monitor recorder, " + std::to_string(cycles) + " cycles; frames a cycle:";

@@ -17,6 +17,10 @@ struct Recording {
     double heard;
   };
   std::vector<Mark> marks;
+  // Each mark is the start of a cycle of the sink: from it the sink plays the frames up to the
+  // next mark at the rate, and then stands until that mark (a stalled server). Otherwise the
+  // frames between two marks are spread over the time between them.
+  bool marksStartCycles = false;
   // How far a mark's time may be off, from how it was taken (ms).
   double markUncertaintyMs = 0;
   std::string notes;
