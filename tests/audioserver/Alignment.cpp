@@ -15,7 +15,6 @@ constexpr double kClearMatch = 0.8;
 constexpr double kJumpMs = 0.25;    // a change of the lag this large is music lost or repeated
 constexpr int kEnvelopeStep = 16;   // frames per point of an envelope
 constexpr double kRoughReachS = 3;  // how far a lost block is looked for
-constexpr double kStandMs = 2;      // marks this much further apart than their frames: a stall
 
 std::vector<float> Envelope(const std::vector<float>& x) {
   std::vector<float> e(x.size() / kEnvelopeStep);
@@ -363,7 +362,7 @@ std::optional<double> Alignment::HeardIndex(std::int64_t ns) const {
   const double spanned = double(b.ns - a.ns) * rec_.rate / 1e9;
   // A cycle's frames last their own length at the rate; marks of a steady sink are that far apart
   // to well under a millisecond. Much further apart, the server stood between them.
-  if (rec_.marksStartCycles && spanned > between + rec_.rate * kStandMs / 1000)
+  if (rec_.marksStartCycles && spanned > between + rec_.rate * Recording::kStoodMs / 1000)
     return a.heard + std::min(double(ns - a.ns) * rec_.rate / 1e9, between);
   if (b.ns - a.ns > 100'000'000) return std::nullopt;
   return a.heard + between * double(ns - a.ns) / double(b.ns - a.ns);

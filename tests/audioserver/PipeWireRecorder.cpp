@@ -3,6 +3,7 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -133,6 +134,20 @@ Recording PipeWireRecorder::Finish() {
   rec.notes += "; stream delay:";
   for (const auto& [delay, n] : delays)
     rec.notes += " " + std::to_string(delay) + " x" + std::to_string(n);
+  // Where the graph stood between two cycles, the sound stood too.
+  int stood = 0;
+  double longestMs = 0;
+  for (std::size_t i = 1; i < rec.marks.size(); ++i) {
+    const double lastMs = (rec.marks[i].heard - rec.marks[i - 1].heard) * 1000 / rec.rate;
+    const double apartMs = static_cast<double>(rec.marks[i].ns - rec.marks[i - 1].ns) / 1e6;
+    if (apartMs > lastMs + Recording::kStoodMs) {
+      ++stood;
+      longestMs = std::max(longestMs, apartMs - lastMs);
+    }
+  }
+  if (stood > 0)
+    rec.notes += "; the graph stood " + std::to_string(stood) + " times, at most " +
+                 std::to_string(static_cast<int>(longestMs)) + " ms";
   if (overflow_ > 0) rec.notes += "; " + std::to_string(overflow_.load()) + " cycles past the room";
   return rec;
 }

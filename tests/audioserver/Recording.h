@@ -21,6 +21,9 @@ struct Recording {
   // next mark at the rate, and then stands until that mark (a stalled server). Otherwise the
   // frames between two marks are spread over the time between them.
   bool marksStartCycles = false;
+  // Cycle marks further apart than their frames last by more than this (ms, well beyond a late
+  // timer) show the server stood between them.
+  static constexpr double kStoodMs = 2;
   // How far a mark's time may be off, from how it was taken (ms).
   double markUncertaintyMs = 0;
   std::string notes;
