@@ -390,6 +390,12 @@ std::optional<double> Alignment::HeardBy(std::int64_t ns) const {
   const auto heard = HeardIndex(ns);
   if (!heard) return std::nullopt;
   const auto frame = static_cast<std::int64_t>(std::floor(*heard));
+  // Only where the sink played nothing this last millisecond: sound that is not matched music
+  // may be music all the same, and what of it was heard nobody can say.
+  const auto& x = rec_.samples;
+  const std::int64_t from = std::max<std::int64_t>(frame - rec_.rate / 1000, 0);
+  for (std::int64_t k = from; k <= frame && k < static_cast<std::int64_t>(x.size()); ++k)
+    if (std::fabs(x[static_cast<std::size_t>(k)]) > kZeroLevel) return std::nullopt;
   std::optional<double> last;
   for (const auto& s : stretches_)
     if (s.last < frame) last = s.musicLast + 1 / ratio_;

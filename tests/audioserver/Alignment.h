@@ -41,8 +41,8 @@ class Alignment {
   // silence or outside the recording's marks.
   std::optional<double> HeardAt(std::int64_t ns) const;
   // The music frame after the last one heard by `ns`: HeardAt() while music plays, and while
-  // the sink plays silence or stands, the frame after the music heard last. Nothing before the
-  // first music.
+  // the sink plays nothing or stands, the frame after the music heard last. Nothing before the
+  // first music, nor while the sink plays sound that is not matched music.
   std::optional<double> HeardBy(std::int64_t ns) const;
   // The recorded frame (fractional) leaving the sink at `ns`, from the marks around it. Where
   // the marks start cycles and two of them are further apart than the frames between them last,

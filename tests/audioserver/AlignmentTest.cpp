@@ -115,6 +115,9 @@ TEST(Alignment, ASinkThatStallsStandsAfterItsLastCycleAndSilenceStandsAfterTheMu
   constexpr int kCycle = 1024;
   constexpr std::int64_t kStallNs = 60'000'000;
   Recording rec = Made().Music(0, 4).Silence(1).rec;
+  // Then a click that is not the music: what was heard there is not known.
+  for (std::size_t i = 0; i < 480; ++i) rec.samples.push_back(i % 2 ? 0.3f : -0.3f);
+  rec.samples.resize(rec.samples.size() + kRate / 2);
   rec.rate = kRate;
   rec.marksStartCycles = true;
   const auto cycleAt2s = (2 * kRate + kCycle - 1) / kCycle * kCycle;
@@ -147,6 +150,7 @@ TEST(Alignment, ASinkThatStallsStandsAfterItsLastCycleAndSilenceStandsAfterTheMu
   ASSERT_TRUE(by);
   EXPECT_NEAR(*by, a.Stretches()[0].musicLast + 44100.0 / kRate, 1e-6);
   EXPECT_NEAR(*by, 4 * 44100.0, 50 * 44.1) << "the stretch ends where the music's sound does";
+  EXPECT_FALSE(a.HeardBy(5'005'000'000LL + kStallNs)) << "within the click";
 }
 
 // Music made up to repeat itself exactly, at 44.1 kHz: correlation alone can't tell its

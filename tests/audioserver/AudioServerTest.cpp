@@ -381,7 +381,11 @@ INSTANTIATE_TEST_SUITE_P(Quanta, PipeWireCase, ::testing::Values(0, 256, 512, 10
 // more, so the sink plays out what it already had and then plays silence. Through each stall and
 // for a while after it Position must not run ahead of what was heard by more than 2 ms (and the
 // reference's uncertainty); once the sound goes on, Position follows it as in the other cases.
-// While the sink plays silence the sound stands after the music heard last.
+// While the sink plays nothing the sound stands after the music heard last. The reference is
+// good to its marks (0.1 ms) there too: the music's last frame before nothing is found to the
+// frame, or earlier where the music itself is nothing there, which only makes Position look
+// further ahead. Where the sink plays sound that is not matched music (a cycle broken up as the
+// service comes back) nothing is judged.
 //
 // Not the graph itself: frozen, PipeWire's null sink catches up on the cycles it missed when it
 // is thawed, back to back, each stamped with the time it should have run; the recorder misses
