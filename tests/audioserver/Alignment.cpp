@@ -359,10 +359,9 @@ std::optional<double> Alignment::HeardIndex(std::int64_t ns) const {
   const auto& a = *(it - 1);
   const auto& b = *it;
   const double between = b.heard - a.heard;
-  const double spanned = double(b.ns - a.ns) * rec_.rate / 1e9;
   // A cycle's frames last their own length at the rate; marks of a steady sink are that far apart
   // to well under a millisecond. Much further apart, the server stood between them.
-  if (rec_.marksStartCycles && spanned > between + rec_.rate * Recording::kStoodMs / 1000)
+  if (rec_.marksStartCycles && rec_.StoodBetween(a, b))
     return a.heard + std::min(double(ns - a.ns) * rec_.rate / 1e9, between);
   if (b.ns - a.ns > 100'000'000) return std::nullopt;
   return a.heard + between * double(ns - a.ns) / double(b.ns - a.ns);

@@ -138,11 +138,12 @@ Recording PipeWireRecorder::Finish() {
   int stood = 0;
   double longestMs = 0;
   for (std::size_t i = 1; i < rec.marks.size(); ++i) {
-    const double lastMs = (rec.marks[i].heard - rec.marks[i - 1].heard) * 1000 / rec.rate;
-    const double apartMs = static_cast<double>(rec.marks[i].ns - rec.marks[i - 1].ns) / 1e6;
-    if (apartMs > lastMs + Recording::kStoodMs) {
+    const auto& a = rec.marks[i - 1];
+    const auto& b = rec.marks[i];
+    if (rec.StoodBetween(a, b)) {
       ++stood;
-      longestMs = std::max(longestMs, apartMs - lastMs);
+      longestMs = std::max(longestMs, static_cast<double>(b.ns - a.ns) / 1e6 -
+                                          (b.heard - a.heard) * 1000 / rec.rate);
     }
   }
   if (stood > 0)

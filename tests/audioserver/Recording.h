@@ -21,9 +21,13 @@ struct Recording {
   // next mark at the rate, and then stands until that mark (a stalled server). Otherwise the
   // frames between two marks are spread over the time between them.
   bool marksStartCycles = false;
-  // Cycle marks further apart than their frames last by more than this (ms, well beyond a late
-  // timer) show the server stood between them.
-  static constexpr double kStoodMs = 2;
+  // Whether the server stood between two cycle marks: they are further apart than twice the
+  // frames between them last, and by more than a late timer (2 ms). Not merely twice: where the
+  // graph's quantum grows, the first longer cycle still brings the frames of a shorter one.
+  bool StoodBetween(const Mark& a, const Mark& b) const {
+    const double lastNs = (b.heard - a.heard) * 1e9 / rate;
+    return static_cast<double>(b.ns - a.ns) > 2 * lastNs + 2e6;
+  }
   // How far a mark's time may be off, from how it was taken (ms).
   double markUncertaintyMs = 0;
   std::string notes;
