@@ -358,8 +358,13 @@ std::optional<double> Alignment::HeardIndex(std::int64_t ns) const {
   if (it == marks.begin() || it == marks.end()) return std::nullopt;
   const auto& a = *(it - 1);
   const auto& b = *it;
+  const double between = b.heard - a.heard;
+  // A cycle's frames last their own length at the rate; marks of a steady sink are that far apart
+  // to well under a millisecond. Much further apart, the server stood between them.
+  if (rec_.marksStartCycles && rec_.StoodBetween(a, b))
+    return a.heard + std::min(double(ns - a.ns) * rec_.rate / 1e9, between);
   if (b.ns - a.ns > 100'000'000) return std::nullopt;
-  return a.heard + (b.heard - a.heard) * double(ns - a.ns) / double(b.ns - a.ns);
+  return a.heard + between * double(ns - a.ns) / double(b.ns - a.ns);
 }
 
 std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
@@ -377,6 +382,23 @@ std::optional<double> Alignment::HeardAt(std::int64_t ns) const {
     return (h - lag) / ratio_;
   }
   return std::nullopt;
+}
+
+std::optional<double> Alignment::HeardBy(std::int64_t ns) const {
+  if (const auto music = HeardAt(ns)) return music;
+  const auto heard = HeardIndex(ns);
+  if (!heard) return std::nullopt;
+  const auto frame = static_cast<std::int64_t>(std::floor(*heard));
+  // Only where the sink played nothing this last millisecond: sound that is not matched music
+  // may be music all the same, and what of it was heard nobody can say.
+  const auto& x = rec_.samples;
+  const std::int64_t from = std::max<std::int64_t>(frame - rec_.rate / 1000, 0);
+  for (std::int64_t k = from; k <= frame && k < static_cast<std::int64_t>(x.size()); ++k)
+    if (std::fabs(x[static_cast<std::size_t>(k)]) > kZeroLevel) return std::nullopt;
+  std::optional<double> last;
+  for (const auto& s : stretches_)
+    if (s.last < frame) last = s.musicLast + 1 / ratio_;
+  return last;
 }
 
 double Alignment::SilentShare() const {

@@ -40,7 +40,13 @@ class Alignment {
   // The music frame (44.1 kHz, fractional) leaving the sink at `ns`; none while the sink plays
   // silence or outside the recording's marks.
   std::optional<double> HeardAt(std::int64_t ns) const;
-  // The recorded frame (fractional) leaving the sink at `ns`, from the marks around it.
+  // The music frame after the last one heard by `ns`: HeardAt() while music plays, and while
+  // the sink plays nothing or stands, the frame after the music heard last. Nothing before the
+  // first music, nor while the sink plays sound that is not matched music.
+  std::optional<double> HeardBy(std::int64_t ns) const;
+  // The recorded frame (fractional) leaving the sink at `ns`, from the marks around it. Where
+  // the marks start cycles and two of them are further apart than the frames between them last,
+  // the sink played those frames and then stood.
   std::optional<double> HeardIndex(std::int64_t ns) const;
 
   const std::vector<Block>& Blocks() const { return blocks_; }

@@ -108,6 +108,51 @@ TEST(Alignment, MusicCutToPiecesIsNotWhole) {
   EXPECT_LT(a.SilentShare(), 0.6);
 }
 
+// A sink driven in cycles of 1024 frames that stalls for 60 ms after the cycle starting at 2 s
+// of music (its frames then play, and the sound stands until the next cycle), and later plays
+// silence for want of music.
+TEST(Alignment, ASinkThatStallsStandsAfterItsLastCycleAndSilenceStandsAfterTheMusic) {
+  constexpr int kCycle = 1024;
+  constexpr std::int64_t kStallNs = 60'000'000;
+  Recording rec = Made().Music(0, 4).Silence(1).rec;
+  // Then a click that is not the music: what was heard there is not known.
+  for (std::size_t i = 0; i < 480; ++i) rec.samples.push_back(i % 2 ? 0.3f : -0.3f);
+  rec.samples.resize(rec.samples.size() + kRate / 2);
+  rec.rate = kRate;
+  rec.marksStartCycles = true;
+  const auto cycleAt2s = (2 * kRate + kCycle - 1) / kCycle * kCycle;
+  for (std::int64_t f = 0, ns = 0; f <= static_cast<std::int64_t>(rec.samples.size());
+       f += kCycle) {
+    rec.marks.push_back({ns, static_cast<double>(f)});
+    ns += kCycle * 1'000'000'000LL / kRate + (f == cycleAt2s ? kStallNs : 0);
+  }
+  const Alignment a(rec, Music44k(), kEnd);
+  ASSERT_EQ(a.Stretches().size(), 1u) << a.Describe();
+  const std::int64_t stallNs = cycleAt2s * 1'000'000'000LL / kRate;
+  const double standsAt = (cycleAt2s + kCycle) * 44100.0 / kRate;
+  // The cycle plays at the rate, then the sound stands until the next one.
+  const auto playing = a.HeardAt(stallNs + 10'000'000);
+  ASSERT_TRUE(playing);
+  EXPECT_NEAR(*playing, cycleAt2s * 44100.0 / kRate + 441, 0.05 * 44.1);
+  for (const std::int64_t intoNs : {30'000'000LL, 50'000'000LL, 75'000'000LL}) {
+    const auto standing = a.HeardAt(stallNs + intoNs);
+    ASSERT_TRUE(standing) << intoNs;
+    EXPECT_NEAR(*standing, standsAt, 0.05 * 44.1) << intoNs;
+  }
+  // After the next cycle began, at the rate from there.
+  const auto after = a.HeardAt(stallNs + 21'333'333 + kStallNs + 10'000'000);
+  ASSERT_TRUE(after);
+  EXPECT_NEAR(*after, standsAt + 441, 0.05 * 44.1);
+  // In the silence after the music nothing is heard, and the sound stands after its last frame.
+  const std::int64_t silenceNs = 4'500'000'000LL + kStallNs;
+  EXPECT_FALSE(a.HeardAt(silenceNs));
+  const auto by = a.HeardBy(silenceNs);
+  ASSERT_TRUE(by);
+  EXPECT_NEAR(*by, a.Stretches()[0].musicLast + 44100.0 / kRate, 1e-6);
+  EXPECT_NEAR(*by, 4 * 44100.0, 50 * 44.1) << "the stretch ends where the music's sound does";
+  EXPECT_FALSE(a.HeardBy(5'005'000'000LL + kStallNs)) << "within the click";
+}
+
 // Music made up to repeat itself exactly, at 44.1 kHz: correlation alone can't tell its
 // repeats apart, only where the previous block was can.
 struct MadeMusic {

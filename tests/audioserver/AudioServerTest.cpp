@@ -10,8 +10,10 @@
 // with a large value). Without a server to start a case skips and says why; with CI set it
 // fails instead.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -91,9 +93,10 @@ std::string PathLine(const std::string& output) {
 
 class AudioServerTest : public ::testing::Test {
  protected:
-  // Plays `plan` on `server` while `finish` (the running recorder's) collects the reference.
+  // Plays `plan` on `server` while `finish` (the running recorder's) collects the reference;
+  // `meanwhile` runs on a thread of its own from the moment the player starts.
   void PlayAndRecord(AudioServer& server, PlayPlan plan, const std::function<Recording()>& finish,
-                     Played& out) {
+                     Played& out, const std::function<void()>& meanwhile = {}) {
     plan.file = std::filesystem::absolute(kMusic).string();
     folder_ = server.Folder();
     plan.log = server.Folder() + "/positions.bin";
@@ -103,8 +106,11 @@ class AudioServerTest : public ::testing::Test {
     if (!std::getenv("SDL_VIDEODRIVER")) env["SDL_VIDEODRIVER"] = "dummy";
     auto player = ChildProcess::Start(PlayerCommand(plan), env, output);
     ASSERT_TRUE(player) << "the player could not be started";
+    std::thread side;
+    if (meanwhile) side = std::thread(meanwhile);
     const auto limit = std::chrono::milliseconds(static_cast<int>(plan.seconds * 1000) + 30000);
     const int status = player->Wait(limit);
+    if (side.joinable()) side.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the tail reaches the monitor
     out.rec = finish();
     out.playerOutput = ReadFile(output);
@@ -367,6 +373,134 @@ INSTANTIATE_TEST_SUITE_P(Quanta, PipeWireCase, ::testing::Values(0, 256, 512, 10
                            return info.param ? "Forced" + std::to_string(info.param)
                                              : std::string("Default");
                          });
+
+// --- A stall of the server --------------------------------------------------------------------
+
+// PipeWire's PulseAudio service freezes for a moment (SIGSTOP, then SIGCONT, as a machine that
+// stops scheduling it would), twice: it answers nothing meanwhile and hands the graph nothing
+// more, so the sink plays out what it already had and then plays silence. Through each stall and
+// for a while after it Position must not run ahead of what was heard by more than 2 ms (and the
+// reference's uncertainty); once the sound goes on, Position follows it as in the other cases.
+// While the sink plays nothing the sound stands after the music heard last. The reference is
+// good to its marks (0.1 ms) there too: the music's last frame before nothing is found to the
+// frame, or earlier where the music itself is nothing there, which only makes Position look
+// further ahead. Where the sink plays sound that is not matched music (a cycle broken up as the
+// service comes back) nothing is judged.
+//
+// Not the graph itself: frozen, PipeWire's null sink catches up on the cycles it missed when it
+// is thawed, back to back, each stamped with the time it should have run; the recorder misses
+// some of them and gets others empty, so the reference cannot say what was heard then.
+struct Stall {
+  double atS;
+  std::int64_t fromNs = 0, toNs = 0;
+};
+
+constexpr auto kStallFor = std::chrono::milliseconds(300);
+constexpr std::int64_t kAfterStallNs = 200'000'000;
+constexpr double kMostLeadMs = 2;
+
+class PipeWireStallCase : public AudioServerTest {
+ protected:
+  // Freezes the PulseAudio service at each stall's time after now, and thaws it.
+  static bool Freeze(AudioServer& server, std::vector<Stall>& stalls) {
+    const auto start = std::chrono::steady_clock::now();
+    bool signalled = true;
+    for (auto& s : stalls) {
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(s.atS));
+      s.fromNs = SteadyNs();
+      signalled = server.Signal({"pipewire-pulse"}, SIGSTOP) && signalled;
+      std::this_thread::sleep_for(kStallFor);
+      // Thawed whatever happened: a frozen server would hang the rest of the suite.
+      signalled = server.Signal({"pipewire-pulse"}, SIGCONT) && signalled;
+      s.toNs = SteadyNs();
+    }
+    return signalled;
+  }
+
+  // Position minus the sound (+ is ahead), ms, at the reads within [fromNs, toNs).
+  static Comparison AgainstTheSound(const Played& p, const Alignment& heard, std::int64_t fromNs,
+                                    std::int64_t toNs) {
+    Comparison c;
+    for (const auto& r : p.reads) {
+      if (r.mode != mpPlaying || r.ns < fromNs || r.ns >= toNs) continue;
+      if (const auto by = heard.HeardBy(r.ns)) {
+        c.ns.push_back(r.ns);
+        c.errorMs.push_back((static_cast<double>(r.frame) - *by) * 1000 / 44100);
+      }
+    }
+    return c;
+  }
+};
+
+TEST_F(PipeWireStallCase, PositionNeverRunsAheadOfTheSoundThroughAStall) {
+  std::string why;
+  auto server = PipeWireServer::Start(1024, why);
+  if (!server) SKIP_OR_FAIL(why);
+  PlayPlan plan;
+  plan.seconds = CaseSeconds();
+  auto recorder = PipeWireRecorder::Start(server->RuntimeFolder(), plan.seconds + 40, why);
+  ASSERT_TRUE(recorder) << why;
+  std::vector<Stall> stalls{{plan.seconds * 0.35}, {plan.seconds * 0.65}};
+  bool signalled = false;
+  Played p;
+  PlayAndRecord(
+      *server, plan, [&] { return recorder->Finish(); }, p,
+      [&] { signalled = Freeze(*server, stalls); });
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(signalled) << "the PulseAudio service could not be frozen and thawed";
+
+  const Alignment heard(p.rec, Music(), p.reads.back().ns);
+  const Comparison errors = Compare(p.reads, heard);
+  if (const char* keep = std::getenv("MORVANE_AS_KEEP"); keep && *keep == '1')
+    Keep(p, heard, errors);
+  // Away from the stalls the sound is followed as ever.
+  Comparison away;
+  for (std::size_t i = 0; i < errors.ns.size(); ++i) {
+    bool near = false;
+    for (const auto& s : stalls)
+      near = near || (errors.ns[i] >= s.fromNs && errors.ns[i] < s.toNs + kAfterStallNs);
+    if (!near) {
+      away.ns.push_back(errors.ns[i]);
+      away.errorMs.push_back(errors.errorMs[i]);
+    }
+  }
+  const ErrorFigures others = away.All();
+  const double limit = kMostLeadMs + p.rec.markUncertaintyMs;
+  std::ostringstream each;
+  std::vector<double> leads;
+  std::vector<std::size_t> frozenReads;
+  for (const auto& s : stalls) {
+    const Comparison around = AgainstTheSound(p, heard, s.fromNs, s.toNs + kAfterStallNs);
+    leads.push_back(around.errorMs.empty()
+                        ? 0
+                        : *std::max_element(around.errorMs.begin(), around.errorMs.end()));
+    frozenReads.push_back(AgainstTheSound(p, heard, s.fromNs, s.toNs).errorMs.size());
+    // When Position is back with the sound after the thaw: the last read off by more than 2 ms.
+    const Comparison after = AgainstTheSound(p, heard, s.toNs, s.toNs + 1'000'000'000);
+    double backMs = 0;
+    for (std::size_t i = 0; i < after.ns.size(); ++i)
+      if (std::fabs(after.errorMs[i]) > kMostLeadMs)
+        backMs = static_cast<double>(after.ns[i] - s.toNs) / 1e6;
+    each << "\n             stall at " << s.atS << " s: worst lead " << leads.back() << " ms; "
+         << frozenReads.back() << " reads while frozen; then " << Format(around.All())
+         << "; within 2 ms of the sound again " << backMs << " ms after the thaw";
+  }
+  std::cout << "[ RESULT   ] PipeWire, quantum 1024, PulseAudio service frozen twice for "
+            << kStallFor.count() << " ms | " << PathLine(p.playerOutput)
+            << " | away from the stalls " << Format(others) << " | Position at "
+            << PositionSpeed(p.reads) << "x" << each.str() << "\n             " << heard.Describe()
+            << "\n             " << p.rec.notes << "; marks within " << p.rec.markUncertaintyMs
+            << " ms\n";
+  for (std::size_t i = 0; i < stalls.size(); ++i) {
+    EXPECT_LE(leads[i], limit) << "stall " << i + 1 << ": Position ran ahead of the sound, ms";
+    EXPECT_GT(frozenReads[i], 200u) << "stall " << i + 1 << ": too few reads while frozen";
+  }
+  ASSERT_GT(others.count, p.reads.size() / 2) << "too few reads fell where music was heard";
+  EXPECT_LE(std::fabs(others.mean), kMeanLimitMs) << Format(others);
+  EXPECT_LE(others.sd, kSdLimitMs) << Format(others);
+  EXPECT_LE(std::fabs(others.worst), kWorstLimitMs) << Format(others);
+  if (HasFailure()) std::cout << server->Logs();
+}
 
 }  // namespace
 }  // namespace audioserver

@@ -1,5 +1,6 @@
 #include "audioserver/AudioServers.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +69,17 @@ std::string AudioServer::Logs() const {
   std::string out;
   for (const auto& log : logs_) out += "--- " + log + "\n" + ReadFile(log);
   return out;
+}
+
+bool AudioServer::Signal(const std::vector<std::string>& programs, int signal) {
+  bool all = true;
+  for (const auto& program : programs) {
+    bool sent = false;
+    for (const auto& child : children_)
+      if (child.Name() == program && child.Pid() > 0 && kill(child.Pid(), signal) == 0) sent = true;
+    all = all && sent;
+  }
+  return all;
 }
 
 bool AudioServer::Pactl(const std::vector<std::string>& args) {

@@ -28,6 +28,9 @@ class AudioServer {
   virtual Environment ClientEnvironment() const;
   // The servers' log files, for a failure's message.
   std::string Logs() const;
+  // Sends `signal` to each of the server's processes that runs one of `programs` (SIGSTOP and
+  // SIGCONT freeze and thaw it); false when one of them is not running.
+  bool Signal(const std::vector<std::string>& programs, int signal);
 
  protected:
   AudioServer() = default;

@@ -3,6 +3,7 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -124,6 +125,7 @@ Recording PipeWireRecorder::Finish() {
     ++sizes[c.frames];
     ++delays[c.delay];
   }
+  rec.marksStartCycles = true;
   rec.markUncertaintyMs = 0.1;
   rec.notes =
       "native PipeWire monitor recorder, " + std::to_string(cycles) + " cycles; frames a cycle:";
@@ -132,6 +134,21 @@ Recording PipeWireRecorder::Finish() {
   rec.notes += "; stream delay:";
   for (const auto& [delay, n] : delays)
     rec.notes += " " + std::to_string(delay) + " x" + std::to_string(n);
+  // Where the graph stood between two cycles, the sound stood too.
+  int stood = 0;
+  double longestMs = 0;
+  for (std::size_t i = 1; i < rec.marks.size(); ++i) {
+    const auto& a = rec.marks[i - 1];
+    const auto& b = rec.marks[i];
+    if (rec.StoodBetween(a, b)) {
+      ++stood;
+      longestMs = std::max(longestMs, static_cast<double>(b.ns - a.ns) / 1e6 -
+                                          (b.heard - a.heard) * 1000 / rec.rate);
+    }
+  }
+  if (stood > 0)
+    rec.notes += "; the graph stood " + std::to_string(stood) + " times, at most " +
+                 std::to_string(static_cast<int>(longestMs)) + " ms";
   if (overflow_ > 0) rec.notes += "; " + std::to_string(overflow_.load()) + " cycles past the room";
   return rec;
 }

@@ -3,9 +3,10 @@
 // frames are what the sink consumed one cycle earlier (the driver takes its input after the
 // followers have run, and its monitor output reaches a follower in the next cycle), so at the
 // cycle's time the frame leaving the sink is the one after them, plus the delay the stream
-// reports for the path from the sink to us (0 here). Between cycles the sink is taken to play
-// on at its rate, as a device would. The time is the driver's own stamp of the cycle, to well
-// under 0.1 ms on a timer-driven null sink.
+// reports for the path from the sink to us (0 here). From a cycle's time the sink plays the
+// cycle's frames at its rate, as a device would, and then stands until the next cycle (the
+// graph stalled). The time is the driver's own stamp of the cycle, to well under 0.1 ms on a
+// timer-driven null sink.
 #pragma once
 
 #include <atomic>

@@ -38,6 +38,8 @@ class ChildProcess {
   // SIGTERM, then SIGKILL when it does not end within a second; waits for it.
   void Stop();
   pid_t Pid() const { return pid_; }
+  // The program it runs, as started (argv[0]).
+  const std::string& Name() const { return name_; }
 
  private:
   pid_t pid_ = -1;
