@@ -16,8 +16,8 @@ constexpr std::chrono::milliseconds kWindow{1000};
 // How long past the newest report the count is carried on at most once an answer is overdue. A
 // server that stalls may stop answering too (PulseAudio asks its sink's thread for the latency),
 // and then nothing but this keeps the count from running on at the rate: so a stall puts the
-// count at most this far ahead of the sound. The device asks within 0.9 ms of the last answer
-// and calls an answer overdue 0.7 ms after asking, so it knows by then.
+// count at most this far ahead of the sound. The device asks again within 1 ms of its last
+// question and calls an answer late 0.5 ms after asking, so it knows within 1.5 ms.
 constexpr std::chrono::microseconds kMostCarry{1600};
 // How long reports are watched before how far they run ahead of the sound is taken as known: a
 // few of the largest usual quanta.
@@ -149,9 +149,7 @@ double StreamClock::EstimateAt(Time now) const {
   if (!running_ || reports_.empty()) return stoppedAt_;
   // A reading from before the newest report is taken at the report's time. The newest report,
   // counted or not, is behind the sound only while a cycle is late: the count is at most that
-  // report carried on.
-  // Carried on no further than a little past the newest report: a server that stalls may stop
-  // answering too.
+  // report carried on; and once an answer is late, carried on no further than a little past it.
   const double phase = std::min(phase_, newestPhase_);
   const Time until =
       overdue_ ? std::clamp(now, newest_, newest_ + kMostCarry) : std::max(now, newest_);

@@ -17,8 +17,8 @@
 // coming but it reads nothing more) the count stops where its reports stand instead of running on
 // at the rate. A stalled server may send no reports at all: once a question to it is overdue, the
 // count is carried on for no more than 1.6 ms past the newest report, so a stall never puts it
-// further ahead of the sound. Only then: when our own threads were held up (the whole machine, or
-// this program, waited for the processor) no answer is overdue, and the sound went on meanwhile.
+// further ahead of the sound. Only then: while this program's own threads wait for the processor
+// no answer is called late, and the sound goes on meanwhile.
 // A server that answers late may have stood all that while, and the first reports after it may
 // count frames it took but has not played: so after a late answer the count goes on at the rate
 // from where it stood, until a report taken since counts, or as far as reports have lately run
@@ -56,8 +56,8 @@ class StreamClock {
   void Timing(std::int64_t readIndex, std::uint64_t sinkUsec, bool playing, Time at, Time asked);
   // The server is gone at `at`: the count runs on from what was leaving the sink then.
   void Lost(Time at);
-  // A question asked is not answered yet, and it is late: the server may have
-  // stalled. Holds until the next report.
+  // A question asked is not answered yet, and it is late: the server may have stalled. Holds
+  // until the next report.
   void Overdue();
   // The frame leaving the sink at `now`.
   std::uint64_t Played(Time now);
@@ -95,9 +95,9 @@ class StreamClock {
   double newestPhase_ = 0;    // the newest report while running, which bounds the count from above
   bool provisional_ = false;  // the one report kept is the least the sound can be, not a report
   std::int64_t stoppedRead_ = 0;  // what the server had read when it last stood
+  bool overdue_ = false;          // an answer is late
   // After a slow answer: the count goes on at the rate from where it stood then (`holdPhase_`),
   // until a report taken since (at or after `holdAt_`) counts.
-  bool overdue_ = false;  // an answer is late
   bool holding_ = false;
   Time holdAt_{};
   double holdPhase_ = 0;
